@@ -1,0 +1,32 @@
+// The default-priority global queue: where the simulator platform runs completion and
+// error handlers, shared by the platform implementations and the input subsystem.
+//
+// A small fixed pool of worker threads takes tasks in submission order; tasks may run
+// concurrently with each other, so a task must not assume it runs alone. The pool is
+// created on first use and lives for the whole process (it is never torn down, so the
+// process may exit while workers are idle or busy).
+//
+// Drop rule: none. The queue is unbounded; every task submitted runs exactly once.
+#pragma once
+
+#include <functional>
+
+namespace platform {
+
+class GlobalQueue {
+ public:
+  // The process-wide default-priority queue.
+  static GlobalQueue& shared();
+
+  // Submits a task; returns at once. Callable from any thread, including a worker.
+  virtual void async(std::function<void()> task) = 0;
+
+  // Test seam: blocks until every task submitted so far (and any they submit) has
+  // finished. Must not be called from a worker.
+  virtual void waitIdleForTesting() = 0;
+
+ protected:
+  ~GlobalQueue() = default;
+};
+
+}  // namespace platform

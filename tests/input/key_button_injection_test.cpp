@@ -150,9 +150,10 @@ TEST_F(KeyButtonInjectionTest, KeyButtonOrUsageClearsATouchMarkSoDragsAreAccepte
     _findTouchState(kPhone)->clientInvalid.store(1);
     ASSERT_EQ(scIndigoTouch(kPhone, 0.5f, 0.5f, 1), -5);
     _findTouchState(kPhone)->clientInvalid.store(1);
-    if (entry == 0) EXPECT_EQ(scIndigoKeyboard(kPhone, 4, 0, true), 0);
-    if (entry == 1) EXPECT_EQ(scIndigoButton(kPhone, 1, 1, 51), 0);
-    if (entry == 2) EXPECT_EQ(scIndigoHIDUsage(kPhone, 12, 64, 1), 0);
+    const int32_t rc = entry == 0   ? scIndigoKeyboard(kPhone, 4, 0, true)
+                       : entry == 1 ? scIndigoButton(kPhone, 1, 1, 51)
+                                    : scIndigoHIDUsage(kPhone, 12, 64, 1);
+    EXPECT_EQ(rc, 0);
     EXPECT_FALSE(SHIsHIDClientInvalidForUDID(kPhone));
     EXPECT_EQ(scIndigoTouch(kPhone, 0.5f, 0.5f, 1), 0);
   }

@@ -15,8 +15,9 @@ std::shared_ptr<platform::SimDeviceType> FakeDevice::deviceType() {
   return type;
 }
 
-bool FakeDevice::setHardwareKeyboardEnabled(bool, uint32_t keyboardType, platform::SimErrorRef* error) {
+bool FakeDevice::setHardwareKeyboardEnabled(bool enabled, uint32_t keyboardType, platform::SimErrorRef* error) {
   ++keyboardCalls;
+  lastKeyboardEnabled = enabled;
   lastKeyboardType = keyboardType;
   if (error != nullptr) *error = keyboardError;
   return keyboardResult;

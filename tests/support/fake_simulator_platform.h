@@ -54,6 +54,7 @@ class FakeDevice : public platform::SimDevice {
   platform::SimErrorRef keyboardError;
   int keyboardCalls = 0;
   uint32_t lastKeyboardType = 99;
+  bool lastKeyboardEnabled = false;
 };
 
 class FakeDeviceSet : public platform::SimDeviceSet {

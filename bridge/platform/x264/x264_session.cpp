@@ -157,13 +157,14 @@ void X264Session::outputLoop() {
     const Job job = queue_.front();
     queue_.pop_front();
     busy_ = true;
-    const bool retune = rateChanged_;
+    bool retune = rateChanged_;
     rateChanged_ = false;
     const SessionSettings settings = settings_;
     hold.unlock();
 
-    if (retune) {
-      applyRateSettings(settings, &param_);
+    retune = followFrameSpacing(job.pts) || retune;
+    if (retune && settings.averageBitRate > 0) {
+      applyRateSettings(settings, rateScale_, &param_);
       if (x264_encoder_reconfig(encoder_, &param_) < 0) bridgeLog("[Encoder] x264: reconfigure rejected");
     }
     encodeJob(job);
@@ -173,6 +174,23 @@ void X264Session::outputLoop() {
     busy_ = false;
     changed_.notify_all();
   }
+}
+
+bool X264Session::followFrameSpacing(int64_t pts) {
+  // A smoothed frame spacing; one late or dropped frame moves it by a tenth of its gap,
+  // which stays below the threshold, while a lasting change of rate crosses it quickly.
+  bool changed = false;
+  if (previousPts_ >= 0 && pts > previousPts_) {
+    const double gap = static_cast<double>(pts - previousPts_);
+    spacing_ = spacing_ > 0 ? 0.9 * spacing_ + 0.1 * gap : gap;
+    const double scale = param_.i_fps_num * spacing_ / (static_cast<double>(param_.i_fps_den) * kTicksPerSecond);
+    if (std::abs(scale - rateScale_) > 0.15 * rateScale_) {
+      rateScale_ = scale;
+      changed = true;
+    }
+  }
+  previousPts_ = pts;
+  return changed;
 }
 
 void X264Session::encodeJob(const Job& job) {

@@ -66,6 +66,8 @@ class X264Session final : public CompressionSession {
   int32_t open();
   void outputLoop();
   void encodeJob(const Job& job);
+  // Tracks the real spacing of the frames; true when the rates must be corrected for it.
+  bool followFrameSpacing(int64_t pts);
 
   const int32_t width_;
   const int32_t height_;
@@ -83,6 +85,9 @@ class X264Session final : public CompressionSession {
   x264_param_t param_{};
   int64_t lastKeyPts_ = -1;   // presentation time of the last IDR, 90 kHz
   int64_t keyInterval_ = 0;   // longest time between IDRs, 90 kHz; 0: x264's own interval
+  int64_t previousPts_ = -1;  // last encoded presentation time, 90 kHz
+  double spacing_ = 0;        // smoothed gap between frames, 90 kHz; 0 until two frames
+  double rateScale_ = 1.0;    // opened frame rate / real frame rate, applied to the rates
   std::vector<uint8_t> parameterSets_;  // SPS then PPS, each behind its 4-byte length
 
   mutable std::mutex lock_;

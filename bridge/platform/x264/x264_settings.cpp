@@ -23,6 +23,10 @@ constexpr int kThreadsPerSession = 1;
 // Timestamps are passed to x264 in 90 kHz units (whatever the caller's timescale).
 constexpr uint32_t kTimebase = 90000;
 
+int expectedFps(const SessionSettings& settings) {
+  return settings.expectedFrameRate > 0 ? settings.expectedFrameRate : 30;
+}
+
 void routeX264Log(void*, int level, const char* format, va_list args) {
   if (level > X264_LOG_WARNING) return;
   char text[512];
@@ -52,13 +56,15 @@ void applyOutputFormat(x264_param_t* param) {
   param->b_aud = 0;
 }
 
-// Variable frame rate from timestamps: the remote encoder skips captured frames, and rate
-// control must see the real spacing of the frames it gets.
+// Constant frame rate at the expected rate. x264's variable-frame-rate mode would hold
+// every frame back until the next one arrives (it needs the next timestamp), so the
+// session instead corrects the rates for the real spacing of the frames it gets (see
+// rateScale in applyRateSettings).
 void applyTiming(const SessionSettings& settings, x264_param_t* param) {
-  param->b_vfr_input = 1;
+  param->b_vfr_input = 0;
   param->i_timebase_num = 1;
   param->i_timebase_den = kTimebase;
-  param->i_fps_num = static_cast<uint32_t>(settings.expectedFrameRate > 0 ? settings.expectedFrameRate : 30);
+  param->i_fps_num = static_cast<uint32_t>(expectedFps(settings));
   param->i_fps_den = 1;
 }
 
@@ -148,21 +154,18 @@ float crfForQuality(float quality) {
 }
 
 int keyIntervalFrames(const SessionSettings& settings) {
-  const int fps = settings.expectedFrameRate > 0 ? settings.expectedFrameRate : 30;
   if (settings.maxKeyFrameIntervalSeconds <= 0) return X264_KEYINT_MAX_INFINITE;
-  return std::max(1, static_cast<int>(std::floor(settings.maxKeyFrameIntervalSeconds * fps)));
+  return std::max(1, static_cast<int>(std::floor(settings.maxKeyFrameIntervalSeconds * expectedFps(settings))));
 }
 
-void applyRateSettings(const SessionSettings& settings, x264_param_t* param) {
-  applyTiming(settings, param);
-  if (settings.averageBitRate > 0) {
-    param->rc.i_rc_method = X264_RC_ABR;
-    param->rc.i_bitrate = std::max(1, settings.averageBitRate / 1000);
-    const Vbv vbv = settings.dataRateLimits ? vbvForLimit(*settings.dataRateLimits, settings.averageBitRate)
-                                            : vbvForAverage(settings.averageBitRate);
-    param->rc.i_vbv_max_bitrate = vbv.maxRateKbps;
-    param->rc.i_vbv_buffer_size = vbv.bufferKbit;
-  }
+void applyRateSettings(const SessionSettings& settings, double rateScale, x264_param_t* param) {
+  if (settings.averageBitRate <= 0) return;
+  param->rc.i_rc_method = X264_RC_ABR;
+  const Vbv vbv = settings.dataRateLimits ? vbvForLimit(*settings.dataRateLimits, settings.averageBitRate)
+                                          : vbvForAverage(settings.averageBitRate);
+  param->rc.i_bitrate = std::max(1, static_cast<int>(settings.averageBitRate / 1000 * rateScale));
+  param->rc.i_vbv_max_bitrate = std::max(1, static_cast<int>(vbv.maxRateKbps * rateScale));
+  param->rc.i_vbv_buffer_size = vbv.bufferKbit;
 }
 
 bool buildX264Params(const SessionSettings& settings, int width, int height, x264_param_t* param) {
@@ -180,7 +183,8 @@ bool buildX264Params(const SessionSettings& settings, int width, int height, x26
   // 4. Frame rate, timestamps and rate control: average bitrate with VBV when a bitrate
   //    is set, otherwise constant quality (CRF). The VBV is always on in bitrate mode so
   //    that later retunes can move it (x264 cannot switch VBV on in a live encoder).
-  applyRateSettings(settings, param);
+  applyTiming(settings, param);
+  applyRateSettings(settings, 1.0, param);
   if (settings.averageBitRate <= 0) {
     param->rc.i_rc_method = X264_RC_CRF;
     param->rc.f_rf_constant = settings.quality ? crfForQuality(*settings.quality) : 23.0f;

@@ -61,9 +61,12 @@ float crfForQuality(float quality);
 // Returns false when x264 rejects the preset or profile.
 bool buildX264Params(const SessionSettings& settings, int width, int height, x264_param_t* param);
 
-// Copies the rate settings (frame rate, average bitrate, VBV) into live parameters, for
-// x264_encoder_reconfig.
-void applyRateSettings(const SessionSettings& settings, x264_param_t* param);
+// Copies the bitrate settings (average bitrate and VBV) into parameters; nothing in
+// quality mode. x264 spaces frames at the frame rate it was opened with; when frames
+// really come at another rate, `rateScale` (opened rate / real rate) corrects the rates
+// so that they hold per second of presentation time. Used at the build and, on a live
+// encoder, before x264_encoder_reconfig.
+void applyRateSettings(const SessionSettings& settings, double rateScale, x264_param_t* param);
 
 // One line describing the effective parameters, for the log.
 std::string describeParams(const x264_param_t& param);

@@ -1,9 +1,18 @@
-// PLACEHOLDER entry point until the command loop lands: installs the platforms and exits.
+// corvane-sim-bridge: answers JSON command lines on stdin until end of input.
+#include <unistd.h>
+
+#include "bridge/control/command_loop.h"
+#include "bridge/control/process_start.h"
 #include "bridge/platform/virtual_simulator/virtual_simulator.h"
 #include "bridge/platform/x264/x264_media_platform.h"
 
 int main() {
   platform::installMediaPlatform(&platform::x264MediaPlatform());
   platform::installSimulatorPlatform(&platform::virtualSimulatorPlatform());
-  return 0;
+  startBridgeProcess();
+  runCommandLoop(STDIN_FILENO);
+  // End of input: leave at once. Accept threads, capture and encoders may still be
+  // running, so no static destructor may run under them; responses were written
+  // straight to the descriptor, so nothing is left in a buffer.
+  _exit(0);
 }

@@ -40,9 +40,4 @@ TEST(ButtonNames, NamesAreMatchedExactly) {
   }
 }
 
-TEST(ButtonNames, FixedHidValues) {
-  EXPECT_EQ(hidConsumerPage, 12u);
-  EXPECT_EQ(iosButtonTarget, 51u);
-}
-
 }  // namespace

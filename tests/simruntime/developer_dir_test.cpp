@@ -74,16 +74,6 @@ TEST(DeveloperDir, OutputLargerThanAPipeHoldsIsReadWithoutHanging) {
   EXPECT_EQ(all->size(), 1048576u);
 }
 
-TEST(DeveloperDir, ToolIsRunAgainOnEveryCall) {
-  ScratchDir dir;
-  std::string answer = dir.touch("answer");
-  std::string tool = dir.script("reads", "cat '" + answer + "'");
-  std::ofstream(answer) << "/first\n";
-  EXPECT_EQ(xcodeDevDirFromTool(tool), "/first");
-  std::ofstream(answer) << "/second\n";
-  EXPECT_EQ(xcodeDevDirFromTool(tool), "/second");
-}
-
 TEST(Utf8Validation, AcceptsWellFormedAndRejectsMalformedSequences) {
   EXPECT_TRUE(_isValidUtf8(""));
   EXPECT_TRUE(_isValidUtf8(std::string("a\0b", 3)));

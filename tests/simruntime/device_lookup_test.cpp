@@ -88,15 +88,6 @@ TEST_F(DeviceLookupTest, EachFailingStepLogsItsLineAndFindsNothing) {
   EXPECT_EQ(linesOfLookup(kPhoneUDID), (Lines{"[IndigoHID] No SimDevice for UDID " + std::string(kPhoneUDID)}));
 }
 
-TEST_F(DeviceLookupTest, ClassOfAnotherKindCountsAsMissing) {
-  class OtherClass : public platform::SimClass {
-   public:
-    std::string name() const override { return "SimServiceContext"; }
-  };
-  fake.classes["SimServiceContext"] = std::make_shared<OtherClass>();
-  EXPECT_EQ(linesOfLookup(kPhoneUDID), (Lines{"[IndigoHID] SimServiceContext class not found"}));
-}
-
 TEST_F(DeviceLookupTest, LookupNeedsNoSimulatorKit) {
   EXPECT_EQ(findSimDevice(kPhoneUDID), phone);
   EXPECT_EQ(fake.openedPaths, (Lines{testing_support::kCoreSimulatorImagePath}));

@@ -127,14 +127,4 @@ TEST_F(SimRuntimeTest, LookupMakesTheCoreSimulatorLoadWhenItComesFirst) {
   EXPECT_EQ(fake.openedPaths, (Lines{testing_support::kCoreSimulatorImagePath, simKitFrameworkPath()}));
 }
 
-TEST_F(SimRuntimeTest, ResetForgetsEveryLoadAndThePathCache) {
-  allowCoreSimulator();
-  EXPECT_FALSE(ensureSimKitLoaded());
-  resetSimRuntimeForTesting();
-  useTool("exit 0");
-  fake.allowImage(kPrivateSimKit);
-  EXPECT_TRUE(ensureSimKitLoaded());
-  EXPECT_EQ(simKitFrameworkPath(), kPrivateSimKit);
-}
-
 }  // namespace

@@ -1,1 +1,0 @@
-// PLACEHOLDER so the library has a source until the command loop lands; delete it then.

@@ -1,0 +1,164 @@
+#include "bridge/streaming/stream_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+namespace {
+
+constexpr int kListenBacklog = 8;
+constexpr auto kAcceptBackOff = std::chrono::milliseconds(100);
+
+void _sleepForBackOff() { std::this_thread::sleep_for(kAcceptBackOff); }
+
+// The socket calls in use. Written by tests only while no server starts; read by the
+// command thread and the accept threads. Atomic pointer to an immutable table: release
+// store / acquire load. Replaced tables are kept (tests install a handful at most).
+const StreamServerSocketOps* _makeDefaultOps() {
+  static const StreamServerSocketOps ops = defaultStreamServerSocketOps();
+  return &ops;
+}
+std::atomic<const StreamServerSocketOps*> g_socketOps{_makeDefaultOps()};
+
+const StreamServerSocketOps& _ops() { return *g_socketOps.load(std::memory_order_acquire); }
+
+platform::SimError _serverError(long code, const char* description) {
+  return platform::SimError{kSimBridgeErrorDomain, code, description};
+}
+
+void _setCloseOnExec(int fd) { ::fcntl(fd, F_SETFD, FD_CLOEXEC); }
+
+enum class AcceptFailure { retryNow, backOff, fatal };
+
+// What an accept error means for the server. The listening socket is only given up
+// when it is itself unusable; errors of the pending connection (it was aborted or hit a
+// network error before we took it) are retried at once; running out of descriptors or
+// memory is waited out. An error not listed is treated as exhaustion so that an
+// unforeseen persistent error cannot spin the thread.
+AcceptFailure _classifyAcceptError(int error) {
+  switch (error) {
+    case EBADF:
+    case ENOTSOCK:
+    case EINVAL:
+    case EFAULT:
+      return AcceptFailure::fatal;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      return AcceptFailure::backOff;
+    case EINTR:
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENOPROTOOPT:
+    case EOPNOTSUPP:
+    case ETIMEDOUT:
+#ifdef ENONET
+    case ENONET:
+#endif
+      return AcceptFailure::retryNow;
+    default:
+      return AcceptFailure::backOff;
+  }
+}
+
+// Prepares an accepted socket: a write that cannot progress for the send time-out
+// fails, so one stalled client cannot hold up the delivery thread for good.
+void _configureClient(int fd) {
+  _setCloseOnExec(fd);
+  struct timeval timeout{};
+  timeout.tv_sec = kClientSendTimeoutSeconds;
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+#ifdef SO_NOSIGPIPE
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+}
+
+// Runs on the server's own detached thread for as long as the listening socket works.
+void _acceptLoop(int listenFd, std::shared_ptr<StreamHub> hub) {
+  for (;;) {
+    const int client = _ops().accept(listenFd, nullptr, nullptr);
+    if (client >= 0) {
+      _configureClient(client);
+      hub->addClient(client);
+      hub->requestKeyframe();
+      continue;
+    }
+    switch (_classifyAcceptError(errno)) {
+      case AcceptFailure::retryNow:
+        continue;
+      case AcceptFailure::backOff:
+        _ops().backOff();
+        continue;
+      case AcceptFailure::fatal:
+        ::close(listenFd);
+        return;
+    }
+  }
+}
+
+}  // namespace
+
+StreamServerSocketOps defaultStreamServerSocketOps() {
+  return StreamServerSocketOps{
+      .socket = [](int domain, int type, int protocol) { return ::socket(domain, type, protocol); },
+      .bind = [](int fd, const struct sockaddr* address, socklen_t length) { return ::bind(fd, address, length); },
+      .listen = [](int fd, int backlog) { return ::listen(fd, backlog); },
+      .accept = [](int fd, struct sockaddr* address, socklen_t* length) { return ::accept(fd, address, length); },
+      .backOff = _sleepForBackOff,
+  };
+}
+
+void setStreamServerSocketOpsForTesting(const StreamServerSocketOps& ops) {
+  g_socketOps.store(new StreamServerSocketOps(ops), std::memory_order_release);
+}
+
+StreamServerStart startStreamServer(std::shared_ptr<StreamHub> hub) {
+  const StreamServerSocketOps& ops = _ops();
+  const int fd = ops.socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return {.error = _serverError(kSocketFailedCode, "socket() failed")};
+  _setCloseOnExec(fd);
+
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+
+  struct sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = 0;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (ops.bind(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return {.error = _serverError(kBindFailedCode, "bind() failed")};
+  }
+  if (ops.listen(fd, kListenBacklog) != 0) {
+    ::close(fd);
+    return {.error = _serverError(kListenFailedCode, "listen() failed")};
+  }
+
+  struct sockaddr_in bound{};
+  socklen_t boundLength = sizeof bound;
+  ::getsockname(fd, reinterpret_cast<struct sockaddr*>(&bound), &boundLength);
+  const uint16_t port = ntohs(bound.sin_port);
+
+  std::thread(_acceptLoop, fd, std::move(hub)).detach();
+  return {.port = port, .error = std::nullopt};
+}

@@ -1,1 +1,0 @@
-// PLACEHOLDER so the library has a source until the stream hub lands; delete it then.

@@ -1,0 +1,86 @@
+// Helpers shared by the display-capture tests: a clock driven by hand, a media platform
+// that records the surfaces handed to the encoders, and condition waits.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/capture/serial_timer.h"
+#include "bridge/platform/media_platform.h"
+
+namespace capture_testing {
+
+// Time stands still until advance(); waits poll every millisecond so an advance is seen
+// promptly.
+class ManualTimerClock : public capture::TimerClock {
+ public:
+  TimePoint now() const override { return TimePoint(std::chrono::nanoseconds(nanos_.load())); }
+  void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, TimePoint) const override {
+    cv.wait_for(lock, std::chrono::milliseconds(1));
+  }
+  void advance(std::chrono::nanoseconds by) { nanos_.fetch_add(by.count()); }
+
+ private:
+  std::atomic<int64_t> nanos_{1'000'000'000};
+};
+
+// Polls `condition` until it holds or a generous deadline passes.
+inline bool waitFor(const std::function<bool()>& condition,
+                    std::chrono::milliseconds deadline = std::chrono::milliseconds(10000)) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Records the surface of every pixel buffer made (one per frame offered to the
+// encoders). Sessions cannot be made, so the encoders stay without output.
+class RecordingMediaPlatform : public platform::MediaPlatform {
+ public:
+  int32_t createCompressionSession(int32_t, int32_t, uint32_t, platform::CompressionOutputCallback, void*,
+                                   platform::CompressionSessionRef*) override {
+    return platform::kMediaErrorAllocation;
+  }
+  int32_t createPixelBufferWithSurface(const platform::SurfaceRef& surface, platform::PixelBufferRef* buffer) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    surfaces_.push_back(surface);
+    if (fails) return platform::kMediaErrorAllocation;
+    *buffer = std::make_shared<platform::PixelBuffer>(platform::PixelBuffer{surface});
+    return platform::kMediaOk;
+  }
+  std::vector<platform::SurfaceRef> surfaces() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return surfaces_;
+  }
+  size_t frames() const { return surfaces().size(); }
+
+  std::atomic<bool> fails{false};
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<platform::SurfaceRef> surfaces_;  // guarded by lock_
+};
+
+class ScopedMediaPlatform {
+ public:
+  explicit ScopedMediaPlatform(platform::MediaPlatform& platform) { platform::installMediaPlatform(&platform); }
+  ~ScopedMediaPlatform() { platform::installMediaPlatform(nullptr); }
+};
+
+// The lines of `lines` that come from display capture.
+inline std::vector<std::string> framebufferLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const auto& line : lines)
+    if (line.rfind("[Framebuffer]", 0) == 0) out.push_back(line);
+  return out;
+}
+
+}  // namespace capture_testing

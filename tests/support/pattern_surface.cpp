@@ -35,8 +35,8 @@ void PatternSurface::fillRows(size_t y0, size_t y1, uint8_t r, uint8_t g, uint8_
   seed_.fetch_add(1);
 }
 
-void PatternSurface::drawMoving(int frame) {
-  const size_t noiseTop = height_ * 3 / 4;
+void PatternSurface::draw(int frame, bool noiseBand) {
+  const size_t noiseTop = noiseBand ? height_ * 3 / 4 : height_;
   const uint32_t f = static_cast<uint32_t>(frame);
   for (size_t y = 0; y < height_; ++y) {
     uint8_t* row = &pixels_[y * width_ * 4];

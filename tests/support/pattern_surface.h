@@ -37,9 +37,13 @@ class PatternSurface : public platform::Surface {
   // Rows [y0, y1) in one colour.
   void fillRows(size_t y0, size_t y1, uint8_t r, uint8_t g, uint8_t b);
   // The moving pattern at frame `frame`: everything moves from frame to frame.
-  void drawMoving(int frame);
+  void drawMoving(int frame) { draw(frame, true); }
+  // The scrolling block pattern alone, over the whole picture (screen-like motion).
+  void drawScrolling(int frame) { draw(frame, false); }
 
  private:
+  void draw(int frame, bool noiseBand);
+
   size_t width_;
   size_t height_;
   std::vector<uint8_t> pixels_;

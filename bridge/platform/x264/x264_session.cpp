@@ -18,11 +18,7 @@ int64_t toTicks(MediaTime time) {
 X264Session::X264Session(int32_t width, int32_t height, CompressionOutputCallback callback, void* outputContext)
     : width_(width), height_(height), callback_(callback), outputContext_(outputContext), transfer_(width, height) {}
 
-X264Session::~X264Session() {
-  invalidate();
-  for (Picture& p : pictures_)
-    if (p.allocated) x264_picture_clean(&p.picture);
-}
+X264Session::~X264Session() { invalidate(); }
 
 int32_t X264Session::setProperty(CompressionProperty key, const PropertyValue& value) {
   std::lock_guard<std::mutex> hold(lock_);
@@ -43,6 +39,7 @@ int32_t X264Session::open() {
     if (stopping_) return kMediaErrorInvalidSession;
     settings = settings_;
   }
+  releaseEncoder();  // whatever a failed earlier attempt left behind
   if (!buildX264Params(settings, width_, height_, &param_)) return kMediaErrorParameter;
   encoder_ = x264_encoder_open(&param_);
   if (encoder_ == nullptr) return kMediaErrorAllocation;
@@ -138,9 +135,18 @@ void X264Session::invalidate() {
     }
     thread_.join();
   }
-  if (encoder_ != nullptr) {
-    x264_encoder_close(encoder_);
-    encoder_ = nullptr;
+  releaseEncoder();
+}
+
+void X264Session::releaseEncoder() {
+  if (encoder_ != nullptr) x264_encoder_close(encoder_);
+  encoder_ = nullptr;
+  parameterSets_.clear();
+  std::lock_guard<std::mutex> hold(lock_);
+  freePictures_.clear();
+  for (Picture& p : pictures_) {
+    if (p.allocated) x264_picture_clean(&p.picture);
+    p.allocated = false;
   }
 }
 

@@ -142,8 +142,9 @@ void measure(const char* key, const char* name, const char* udid, double seconds
   std::printf("%-15s bridge CPU %5.1f %% of one core; peak RSS %6.1f MiB (now %6.1f); local %5.1f fps decoded "
               "(%d decode errors); remote %.2f Mbit/s\n",
               name, 100.0 * cpu / wall, peak, resident, frames / wall, local.errors(), remoteMbit);
-  std::printf("RESULT\tfootprint_cpu_%s\t%d\t%.1f\t-\t%% core\tbridge CPU streaming the %s (local decoded + remote 2 Mbit/s, %.0f s)\n",
-              key, frames, 100.0 * cpu / wall, name, wall);
+  std::printf("RESULT\tfootprint_cpu_%s\t%d\t%.1f\t-\t%% core\tbridge CPU streaming the %s over %.0f s (samples: "
+              "frames decoded, %.1f fps; remote 2 Mbit/s drained)\n",
+              key, frames, 100.0 * cpu / wall, name, wall, frames / wall);
   std::printf("RESULT\tfootprint_rss_%s\t1\t%.1f\t-\tMiB\tbridge peak RSS (VmHWM) streaming the %s\n", key, peak, name);
 }
 

@@ -5,6 +5,7 @@
 // second client.
 //
 // Usage: input_latency_bench [touches per run, default 60]
+// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -80,7 +81,7 @@ std::vector<double> measure(BridgeProcess& bridge, DecodedStream& stream, int co
   return latencies;
 }
 
-void report(const char* title, const std::vector<double>& latencies, int missed) {
+void report(const char* name, const char* title, const std::vector<double>& latencies, int missed) {
   if (missed > 0) std::printf("%-44s %d touch(es) not shown within 10 s\n", title, missed);
   if (latencies.empty()) {
     std::printf("%-44s FAILED (no measurement)\n", title);
@@ -90,6 +91,9 @@ void report(const char* title, const std::vector<double>& latencies, int missed)
               title, latencies.size(), percentile(latencies, 50), percentile(latencies, 99),
               *std::min_element(latencies.begin(), latencies.end()),
               *std::max_element(latencies.begin(), latencies.end()));
+  // Machine-readable summary for scripts/bench.sh: name, samples, p50, p99, unit, what.
+  std::printf("RESULT\t%s\t%zu\t%.1f\t%.1f\tms\tinput-to-photon, touch DOWN to decoded picture, %s\n", name,
+              latencies.size(), percentile(latencies, 50), percentile(latencies, 99), title);
 }
 
 }  // namespace
@@ -119,7 +123,7 @@ int main(int argc, char** argv) {
   measure(bridge, stream, 3, &missed);
   missed = 0;
   std::vector<double> local = measure(bridge, stream, count, &missed);
-  report("local stream only", local, missed);
+  report("input_latency_local", "local stream only", local, missed);
 
   const std::optional<json> remote =
       ask(bridge, {{"cmd", "start_remote_stream"}, {"bitrate", 2000000}, {"maxDim", 1280}, {"fps", 30}});
@@ -138,7 +142,7 @@ int main(int argc, char** argv) {
   const Clock::time_point remoteStart = Clock::now();
   missed = 0;
   std::vector<double> withRemote = measure(bridge, stream, count, &missed);
-  report("with the remote stream at 2 Mbit/s", withRemote, missed);
+  report("input_latency_remote", "with the remote stream at 2 Mbit/s", withRemote, missed);
   stop = true;
   drain.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - remoteStart).count();

@@ -99,7 +99,9 @@ TEST(CommandSoak, RandomLinesAmongValidOnesAreEachAnsweredInOrderWhileCapturing)
     const json parsed = soak::parsedResponse(response);
     ASSERT_TRUE(parsed.is_object() && parsed.contains("ok") && parsed["ok"].is_boolean())
         << "line " << i << " got " << *response;
-    if (expected[i]) EXPECT_EQ(parsed, *expected[i]) << "line " << i << ": " << lines[i];
+    if (expected[i]) {
+      EXPECT_EQ(parsed, *expected[i]) << "line " << i << ": " << lines[i];
+    }
   }
   writer.join();
   EXPECT_EQ(answered, lines.size());

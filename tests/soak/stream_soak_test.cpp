@@ -135,7 +135,9 @@ TEST(StreamSoak, RemoteStreamRestartsAndRetunesKeepEveryAccessUnitDecodable) {
         break;
       case 1:
         response = start(bitrate, maxDim, fps);
-        if (response.value("ok", false)) EXPECT_EQ(response["port"], port);
+        if (response.value("ok", false)) {
+          EXPECT_EQ(response["port"], port);
+        }
         running = true;
         break;
       default:
@@ -147,7 +149,9 @@ TEST(StreamSoak, RemoteStreamRestartsAndRetunesKeepEveryAccessUnitDecodable) {
     EXPECT_TRUE(response.value("ok", false)) << "operation " << i << ": " << response;
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
   }
-  if (!running) ASSERT_TRUE(start(800000, 480, 30).value("ok", false));
+  if (!running) {
+    ASSERT_TRUE(start(800000, 480, 30).value("ok", false));
+  }
   const size_t before = remote.size();
   ASSERT_TRUE(remote.waitForMoreThan(before));
   EXPECT_EQ(soak::parsedResponse(bridge.request(R"({"cmd":"stop_remote_stream"})")), (json{{"ok", true}}));

@@ -30,7 +30,7 @@ void SHEnableHardwareKeyboard(const platform::SimDeviceRef& device);
 
 inline constexpr int32_t kAppleTVProductFamily = 3;
 inline constexpr uint32_t kAppleTVButtonTarget = 0x15;
-inline constexpr uint32_t kDefaultButtonTarget = 0x33;
+inline constexpr uint32_t kDefaultButtonTarget = 0x33;  // the control channel's iosButtonTarget
 
 // The remembered Apple TV answers, for tests. Command thread only.
 const std::map<std::string, bool>& appleTVByUDIDForTesting();

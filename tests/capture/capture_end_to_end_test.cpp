@@ -45,7 +45,9 @@ class CaptureEndToEnd : public testing::Test {
     EXPECT_EQ(response.value("ok", false), true) << response;
     return response.value("port", uint16_t{0});
   }
-  size_t stderrCount(const std::string& line) {
+  // Waits for `line` on the bridge's standard error; how often it has appeared by then.
+  size_t logged(const std::string& line) {
+    bridge_.waitForStderr(line);
     size_t n = 0;
     for (const auto& l : bridge_.stderrLines()) n += l == line;
     return n;
@@ -63,13 +65,12 @@ TEST_F(CaptureEndToEnd, VirtualPhoneStreamsScaledPicturesStartingWithAKeyframe) 
   StreamCollector client(port);
   ASSERT_TRUE(client.connected());
   int errors = -1;
-  std::vector<DecodedFrame> frames = client.waitForFrames(15);
-  frames = client.decode(0, &errors);
+  const std::vector<DecodedFrame> frames = client.waitForFrames(15, 0, &errors);
   ASSERT_GE(frames.size(), 15u);
   EXPECT_EQ(errors, 0);
   EXPECT_TRUE(frames.front().keyFrame);
   for (const auto& frame : frames) {
-    EXPECT_EQ(frame.width, 886);
+    EXPECT_EQ(frame.width, 884);  // 1179 x 1920 / 2556, truncated, made even
     EXPECT_EQ(frame.height, 1920);
   }
   const std::string stream = client.bytes();
@@ -79,16 +80,16 @@ TEST_F(CaptureEndToEnd, VirtualPhoneStreamsScaledPicturesStartingWithAKeyframe) 
   EXPECT_TRUE(first.startsWithStartCode && first.hasSps && first.hasPps && first.hasIdr && first.parameterSetsFirst);
   EXPECT_GT(meanLuma(frames.back()), kBlackLuma);  // the home screen, not a black picture
 
-  EXPECT_EQ(stderrCount("[Framebuffer] Capturing 1179x2556 BGRA framebuffer"), 1u);
-  EXPECT_EQ(stderrCount("[Framebuffer] Capture started at 30fps"), 1u);
+  EXPECT_EQ(logged("[Framebuffer] Capturing 1179x2556 BGRA framebuffer"), 1u);
+  EXPECT_EQ(logged("[Framebuffer] Capture started at 30fps"), 1u);
 }
 
 TEST_F(CaptureEndToEnd, SlowBootPhoneStartsAtOnceAndStreamsOnceItsDisplayIsUp) {
   const uint16_t port = startedPort(kSlowBootPhone);
   ASSERT_NE(port, 0);
-  EXPECT_EQ(stderrCount("[Framebuffer] framebufferSurface not yet available — will retry IOClient"), 1u);
+  EXPECT_EQ(logged("[Framebuffer] framebufferSurface not yet available — will retry IOClient"), 1u);
   ASSERT_TRUE(bridge_.waitForStderr("nil ticks)"));
-  EXPECT_GE(stderrCount("[Framebuffer] framebufferSurface still nil after 10 ticks — rebuilding IOClient"), 1u);
+  EXPECT_GE(logged("[Framebuffer] framebufferSurface still nil after 10 ticks — rebuilding IOClient"), 1u);
 
   const std::regex recovered(R"(\[Framebuffer\] Capturing 1179x2556 BGRA framebuffer \(after ([0-9]+) nil ticks\))");
   size_t recoveries = 0;
@@ -104,14 +105,14 @@ TEST_F(CaptureEndToEnd, SlowBootPhoneStartsAtOnceAndStreamsOnceItsDisplayIsUp) {
   const auto frames = client.waitForFrames(5);
   ASSERT_GE(frames.size(), 5u);
   EXPECT_TRUE(frames.front().keyFrame);
-  EXPECT_EQ(frames.front().width, 886);
+  EXPECT_EQ(frames.front().width, 884);
 }
 
 TEST_F(CaptureEndToEnd, DevicesThatCannotBeCapturedAreRefusedAndLeaveARunningCaptureAlone) {
   EXPECT_EQ(startCapture(kHeadlessDevice),
             json({{"ok", false}, {"error", "start_capture: cs_start_framebuffer returned -3"}}));
-  EXPECT_EQ(stderrCount("[Framebuffer] No com.apple.framebuffer.display port found (2 ports total)"), 1u);
-  EXPECT_EQ(stderrCount("[Framebuffer] Initial IOClient setup failed"), 1u);
+  EXPECT_EQ(logged("[Framebuffer] No com.apple.framebuffer.display port found (2 ports total)"), 1u);
+  EXPECT_EQ(logged("[Framebuffer] Initial IOClient setup failed"), 1u);
   EXPECT_EQ(ask({{"cmd", "display_info"}}).value("ok", true), false);
 
   const uint16_t port = startedPort(kVirtualPhone);
@@ -120,10 +121,9 @@ TEST_F(CaptureEndToEnd, DevicesThatCannotBeCapturedAreRefusedAndLeaveARunningCap
 
   const std::string unknown = "00000000-0000-4000-8000-00000000DEAD";
   EXPECT_EQ(startCapture(unknown), json({{"ok", false}, {"error", "start_capture: cs_start_framebuffer returned -1"}}));
-  EXPECT_EQ(stderrCount("[Framebuffer] No SimDevice for UDID " + unknown), 1u);
+  EXPECT_EQ(logged("[Framebuffer] No SimDevice for UDID " + unknown), 1u);
   EXPECT_EQ(ask({{"cmd", "display_info"}}).value("width", 0), 1179);  // still capturing the phone
-  const size_t before = client.decode().size();
-  EXPECT_GT(client.waitForFrames(before + 5).size(), before + 4);
+  EXPECT_TRUE(client.waitForAccessUnits(client.accessUnitCount() + 5));
 }
 
 TEST_F(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
@@ -133,8 +133,9 @@ TEST_F(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
   StreamCollector client(port);
   ASSERT_TRUE(bridge_.waitForStderr("[Framebuffer] Panel went dark — following the lit one (1179x2556)"));
   ASSERT_TRUE(bridge_.waitForStderr("[Framebuffer] Display swapped — following panel #0 (1179x2556)"));
-  const size_t atSwap = client.decode().size();
-  auto frames = client.waitForFrames(atSwap + 10);
+  // Well past the swap, so that the newest pictures surely come after it.
+  const size_t atSwap = client.accessUnitCount();
+  const auto frames = client.waitForFrames(atSwap + 45);
   ASSERT_GE(frames.size(), 150u);  // about 7 s of pictures
 
   // Following keeps the stream on a lit panel: only the tick that notices the dark panel
@@ -147,9 +148,9 @@ TEST_F(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
   }
   EXPECT_LE(longestBlackRun, 3u);
   // After the swap the pictures come from the redrawing panel: they keep changing.
-  const DecodedFrame& a = frames[frames.size() - 6];
-  const DecodedFrame& b = frames.back();
-  EXPECT_NE(a.y, b.y);
+  size_t changes = 0;
+  for (size_t i = frames.size() - 10; i < frames.size(); ++i) changes += frames[i].y != frames[i - 1].y;
+  EXPECT_GE(changes, 5u);
 }
 
 TEST_F(CaptureEndToEnd, ASecondStartKeepsTheFirstClientReceiving) {
@@ -159,10 +160,10 @@ TEST_F(CaptureEndToEnd, ASecondStartKeepsTheFirstClientReceiving) {
 
   const uint16_t second = startedPort(kVirtualPhone);
   EXPECT_NE(second, first);
-  const size_t before = client.decode().size();
+  const size_t before = client.accessUnitCount();
+  ASSERT_TRUE(client.waitForAccessUnits(before + 10));
   int errors = -1;
-  EXPECT_GE(client.waitForFrames(before + 10).size(), before + 10);
-  client.decode(0, &errors);
+  EXPECT_GE(client.waitForFrames(before + 10, 0, &errors).size(), before + 10);
   EXPECT_EQ(errors, 0);
   EXPECT_FALSE(client.closedByPeer());
 }

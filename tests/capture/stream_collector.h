@@ -44,27 +44,46 @@ class StreamCollector {
     return from < bytes_.size() ? bytes_.substr(from) : std::string();
   }
 
-  // Waits until the received stream decodes to at least `count` pictures; the pictures
-  // decoded from the start of the stream (or from `from`) at that moment.
-  std::vector<testing_support::DecodedFrame> waitForFrames(size_t count, size_t from = 0,
-                                                           std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
+  // Waits until the stream from `from` on decodes to at least `count` pictures; the
+  // pictures decoded at that moment. Decodes incrementally: each call keeps one decoder
+  // and feeds it only the access units that have arrived whole since its last look.
+  // `errors` receives the decoder's error count.
+  std::vector<testing_support::DecodedFrame> waitForFrames(size_t count, size_t from = 0, int* errors = nullptr,
+                                                           std::chrono::milliseconds deadline = std::chrono::seconds(60)) {
     const auto end = std::chrono::steady_clock::now() + deadline;
-    std::vector<testing_support::DecodedFrame> frames;
-    for (;;) {
-      frames = decode(from);
-      if (frames.size() >= count || std::chrono::steady_clock::now() > end) return frames;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-  }
-  std::vector<testing_support::DecodedFrame> decode(size_t from = 0, int* errors = nullptr) const {
-    const std::string data = bytes(from);
     testing_support::H264Decoder decoder;
     std::vector<testing_support::DecodedFrame> frames;
-    decoder.decodeStream(reinterpret_cast<const uint8_t*>(data.data()), data.size(), &frames);
-    decoder.flush(&frames);
-    if (errors) *errors = decoder.errorCount();
-    return frames;
+    size_t offset = from;
+    for (;;) {
+      const std::string data = bytes(offset);
+      auto units = testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+      if (!units.empty()) units.pop_back();  // may still be arriving
+      for (const auto& unit : units) {
+        decoder.decodeAccessUnit(unit, &frames);
+        offset += unit.size();
+      }
+      if (frames.size() >= count || std::chrono::steady_clock::now() > end) {
+        if (errors) *errors = decoder.errorCount();
+        return frames;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
   }
+  // Access units received so far from `from` on (the last one possibly still arriving).
+  size_t accessUnitCount(size_t from = 0) const {
+    const std::string data = bytes(from);
+    return testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(data.data()), data.size()).size();
+  }
+  // Waits until at least `count` access units have arrived whole from `from` on.
+  bool waitForAccessUnits(size_t count, size_t from = 0, std::chrono::milliseconds deadline = std::chrono::seconds(60)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (accessUnitCount(from) <= count) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+
   // Waits until nothing has arrived for `quiet`; the size then.
   size_t waitForQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
     const auto end = std::chrono::steady_clock::now() + deadline;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bridge/platform/virtual_simulator/virtual_simulator.h"
 
@@ -26,7 +27,8 @@ double processCpuSeconds() {
 platform::SimDeviceRef findDevice(const std::string& udid) {
   auto& sim = platform::virtualSimulatorPlatform();
   auto cls = std::dynamic_pointer_cast<platform::SimServiceContextClass>(sim.classNamed("SimServiceContext"));
-  for (const auto& device : *cls->sharedServiceContextForDeveloperDir("")->defaultDeviceSet()->devices())
+  const auto devices = cls->sharedServiceContextForDeveloperDir("")->defaultDeviceSet()->devices();
+  for (const auto& device : devices.value_or(std::vector<platform::SimDeviceRef>{}))
     if (device->udidString() == udid) return device;
   return nullptr;
 }

@@ -1,6 +1,7 @@
 #include "bridge/platform/virtual_simulator/canvas.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "bridge/platform/virtual_simulator/bitmap_font.h"
 
@@ -26,11 +27,12 @@ Rect Rect::unite(const Rect& other) const {
 void Canvas::fill(const Rect& rect, Color color) {
   Rect clipped = rect.intersect(area_);
   if (clipped.empty()) return;
+  // Paint the first row pixel by pixel, then copy it down.
   const uint8_t pixel[4] = {color.b, color.g, color.r, 255};
-  for (int y = clipped.y; y < clipped.bottom(); ++y) {
-    uint8_t* row = pixelAt(clipped.x, y);
-    for (int x = 0; x < clipped.width; ++x, row += 4) std::copy(pixel, pixel + 4, row);
-  }
+  uint8_t* first = pixelAt(clipped.x, clipped.y);
+  for (int x = 0; x < clipped.width; ++x) std::memcpy(first + 4 * x, pixel, 4);
+  for (int y = clipped.y + 1; y < clipped.bottom(); ++y)
+    std::memcpy(pixelAt(clipped.x, y), first, static_cast<size_t>(clipped.width) * 4);
 }
 
 void Canvas::frame(const Rect& rect, int thickness, Color color) {

@@ -18,8 +18,9 @@ void PanelRenderer::draw(const Picture& picture) {
       drawn_ ? changedRegions(*drawn_, picture, width_, height_) : std::vector<Rect>{screen};
   const size_t rowBytes = surface_->bytesPerRow();
 
-  // A new pattern frame changes every pixel: paint it straight into the surface.
-  if (picture.mode == PanelMode::Pattern && regions.size() == 1 && regions[0] == screen) {
+  // The first picture, and a new pattern frame, change every pixel: paint them
+  // straight into the surface.
+  if (!drawn_ || (picture.mode == PanelMode::Pattern && regions.size() == 1 && regions[0] == screen)) {
     uint8_t* pixels = surface_->beginWrite();
     Canvas canvas(pixels, rowBytes, screen);
     paintPicture(canvas, picture, width_, height_);

@@ -87,10 +87,7 @@ void VirtualDevice::openIO() {
     timelineStartNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(), std::memory_order_release);
   }
   if (panels_.empty()) return;  // nothing to draw
-  {
-    std::lock_guard<std::mutex> draw(drawLock_);
-    rendering_ = true;
-  }
+  rendering_.store(true, std::memory_order_release);
   renderDue();  // the first picture is there before the client is handed out
   renderToken_ = std::make_shared<RenderToken>();
   std::thread(renderLoop, shared_from_this(), renderToken_).detach();
@@ -108,9 +105,8 @@ void VirtualDevice::closeIO() {
     renderToken_.reset();
   }
   // The thread may still be finishing a draw; it exits on its own. From here on no
-  // drawing happens until the next open.
-  std::lock_guard<std::mutex> draw(drawLock_);
-  rendering_ = false;
+  // draw starts until the next open.
+  rendering_.store(false, std::memory_order_release);
 }
 
 void VirtualDevice::renderLoop(std::shared_ptr<VirtualDevice> device, std::shared_ptr<RenderToken> token) {
@@ -127,7 +123,7 @@ SteadyTime VirtualDevice::renderDue() {
   std::lock_guard<std::mutex> draw(drawLock_);
   const auto clock = currentClock();
   const SteadyTime now = clock->now();
-  if (!rendering_) return now + kLongestSleep;
+  if (!rendering_.load(std::memory_order_acquire)) return now + kLongestSleep;
   const WallTime wall = clock->wallNow();
   InputState input;
   {

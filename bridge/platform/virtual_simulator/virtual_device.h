@@ -9,9 +9,12 @@
 //
 // Locks, always taken in this order, none held while calling out of the device:
 //   lifecycleLock_  the I/O open count and the render thread's token
-//   drawLock_       drawing (the panels' renderers and `rendering_`)
+//   drawLock_       drawing (the panels' renderers)
 //   modelLock_      the input state
 //   (each surface's own lock, taken by the renderers)
+// A draw waits for the readers of the surface it redraws. So a thread that holds a
+// surface's read-only lock must not, before unlocking, send input to its device or
+// open the device's first I/O client; releasing I/O objects is always safe.
 #pragma once
 
 #include <atomic>
@@ -55,7 +58,7 @@ class VirtualDevice final : public SimDevice, public std::enable_shared_from_thi
   // An I/O client of the device was made / its last object is gone. The first open
   // starts the device's timeline. Opening draws the first picture before it returns
   // (tens of milliseconds); closing does not wait, and once it returns nothing is
-  // drawn until the next open. Any thread.
+  // started until the next open (one already under way finishes). Any thread.
   void openIO();
   void closeIO();
 
@@ -107,8 +110,10 @@ class VirtualDevice final : public SimDevice, public std::enable_shared_from_thi
   int ioOpen_ = 0;                            // guarded by lifecycleLock_
   std::shared_ptr<RenderToken> renderToken_;  // guarded by lifecycleLock_; null: no render thread
 
-  std::mutex drawLock_;
-  bool rendering_ = false;  // guarded by drawLock_
+  std::mutex drawLock_;  // serialises drawing: the panels' renderers are used under it
+  // Whether draws may happen: set by the first open, cleared by the last close.
+  // Atomic (release store / acquire load), so that closing never waits for a draw.
+  std::atomic<bool> rendering_{false};
 
   std::mutex modelLock_;
   InputState input_;  // guarded by modelLock_

@@ -13,7 +13,9 @@
 //
 // Threads: every operation may be called from any thread. Each device renders on a
 // thread of its own while one of its I/O clients (or a port or display of one) is alive;
-// input is drawn on the thread that sends it, before the send returns.
+// input is drawn on the thread that sends it, before the send returns. A draw waits for
+// the readers of the surface it changes, so a thread holding a surface's read-only lock
+// must unlock it before it sends input to that device or opens its first I/O client.
 #pragma once
 
 #include <atomic>

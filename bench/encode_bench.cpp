@@ -1,0 +1,154 @@
+// Encoder cost on this machine: a 1179x2556 BGRA source with full-screen motion fed at
+// 30 fps to both encoders (local 886x1920 quality VBR, remote 590x1280 at 2 Mbit/s) on
+// the x264 media platform, then the same conversion and encoding done by the ffmpeg
+// command line (bgra rawvideo in, same sizes, same x264 preset and tuning), side by side.
+//
+// Usage: encode_bench [seconds]   (default 10)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/encoder/encoder.h"
+#include "bridge/encoder/remote_stream.h"
+#include "bridge/platform/x264/x264_media_platform.h"
+#include "tests/support/pattern_surface.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWidth = 1179;
+constexpr int kHeight = 2556;
+constexpr int kDistinctFrames = 30;  // pre-rendered, cycled: drawing costs nothing in the run
+
+std::mutex g_statsLock;
+std::vector<Clock::time_point> g_submitted;  // guarded by g_statsLock, per tick
+std::vector<double> g_localLatency;          // guarded by g_statsLock, ms
+std::vector<double> g_remoteLatency;         // guarded by g_statsLock, ms
+std::atomic<uint64_t> g_localBytes{0}, g_remoteBytes{0};
+
+void record(std::vector<double>* latencies) {
+  const auto now = Clock::now();
+  std::lock_guard<std::mutex> hold(g_statsLock);
+  const size_t index = latencies->size();
+  if (index < g_submitted.size())
+    latencies->push_back(std::chrono::duration<double, std::milli>(now - g_submitted[index]).count());
+}
+void onLocal(const uint8_t*, uint64_t length) {
+  g_localBytes += length;
+  record(&g_localLatency);
+}
+void onRemote(const uint8_t*, uint64_t length) {
+  g_remoteBytes += length;
+  record(&g_remoteLatency);
+}
+
+double percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5))];
+}
+
+double cpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+// Runs a shell command and returns the CPU seconds it used (children's rusage).
+double runMeasured(const std::string& command) {
+  const double before = cpuSeconds(RUSAGE_CHILDREN);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "ffmpeg failed: %s\n", command.c_str());
+  return cpuSeconds(RUSAGE_CHILDREN) - before;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+  const int frames = seconds * 30;
+
+  std::vector<std::shared_ptr<testing_support::PatternSurface>> sources;
+  const std::string rawPath = "/tmp/corvane_encode_bench_" + std::to_string(getpid()) + ".bgra";
+  {
+    std::ofstream raw(rawPath, std::ios::binary);
+    for (int i = 0; i < kDistinctFrames; ++i) {
+      auto surface = testing_support::PatternSurface::make(kWidth, kHeight);
+      surface->drawScrolling(i);
+      raw.write(reinterpret_cast<const char*>(surface->baseAddress()), kWidth * kHeight * 4);
+      sources.push_back(surface);
+    }
+  }
+  g_submitted.reserve(frames);
+
+  // The bridge's path: both encoders on the x264 media platform, fed in real time.
+  platform::installMediaPlatform(&platform::x264MediaPlatform());
+  SHEncoderSetLocalCallback(onLocal);
+  SHStartRemoteStream(onRemote, 2000000, 1280, 30);
+  std::vector<double> callTimes;
+  const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+  const auto start = Clock::now();
+  for (int i = 0; i < frames; ++i) {
+    std::this_thread::sleep_until(start + std::chrono::microseconds(33333LL * i));
+    platform::PixelBuffer buffer{sources[i % kDistinctFrames]};
+    const auto t0 = Clock::now();
+    {
+      std::lock_guard<std::mutex> hold(g_statsLock);
+      g_submitted.push_back(t0);
+    }
+    SHEncoderEncode(&buffer, kWidth, kHeight);
+    callTimes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+  }
+  SHEncoderStopAll();
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  const double bridgeCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+
+  // The same work by the ffmpeg command line: crop to the output aspect (as Trim does),
+  // scale, convert to I420 and encode with the same x264 settings, one thread each.
+  const std::string input = "-loglevel error -f rawvideo -pix_fmt bgra -s " + std::to_string(kWidth) + "x" +
+                            std::to_string(kHeight) + " -r 30 -stream_loop " +
+                            std::to_string(frames / kDistinctFrames - 1) + " -i " + rawPath;
+  const std::string command =
+      "ffmpeg -nostdin -threads 1 -filter_threads 1 " + input +
+      " -filter_complex \"[0:v]split=2[a][b];[a]crop=1179:2555,scale=886:1920:flags=bilinear,format=yuv420p[l];"
+      "[b]crop=1179:2554,scale=590:1280:flags=bilinear,format=yuv420p[r]\""
+      " -map [l] -c:v libx264 -preset superfast -tune zerolatency -crf 19 -x264-params threads=1 -f null -"
+      " -map [r] -c:v libx264 -preset superfast -tune zerolatency -b:v 2000k -maxrate 2000k -bufsize 850k"
+      " -x264-params threads=1 -f null -";
+  const double ffmpegCpu = runMeasured(command);
+  std::remove(rawPath.c_str());
+
+  std::lock_guard<std::mutex> hold(g_statsLock);
+  std::printf("encode_bench: %d frames of %dx%d BGRA at 30 fps with full-screen motion\n", frames, kWidth, kHeight);
+  std::printf("  encode call (conversion, capture thread): p50 %.2f ms  p99 %.2f ms\n", percentile(callTimes, 0.5),
+              percentile(callTimes, 0.99));
+  std::printf("  local  886x1920 quality VBR: %zu frames, encode time p50 %.2f ms  p99 %.2f ms, %.0f kbit/s\n",
+              g_localLatency.size(), percentile(g_localLatency, 0.5), percentile(g_localLatency, 0.99),
+              g_localBytes * 8.0 / 1000.0 / seconds);
+  std::printf("  remote 590x1280 2 Mbit/s:    %zu frames, encode time p50 %.2f ms  p99 %.2f ms, %.0f kbit/s\n",
+              g_remoteLatency.size(), percentile(g_remoteLatency, 0.5), percentile(g_remoteLatency, 0.99),
+              g_remoteBytes * 8.0 / 1000.0 / seconds);
+  std::printf("  bridge CPU: %.2f s over %.2f s wall = %.2f cores\n", bridgeCpu, wall, bridgeCpu / wall);
+  std::printf("  ffmpeg CPU: %.2f s for the same frames = %.2f cores at 30 fps\n", ffmpegCpu, ffmpegCpu / seconds);
+  std::printf("  bridge / ffmpeg CPU ratio: %.2f\n", bridgeCpu / ffmpegCpu);
+  std::printf("  ffmpeg command: %s\n", command.c_str());
+  return 0;
+}

@@ -1,0 +1,223 @@
+#include "bridge/platform/x264/x264_settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "bridge/platform/log.h"
+
+namespace platform::x264impl {
+namespace {
+
+// Measured on the 2-core build machine with both streams running (local 886x1920 quality
+// VBR, remote 590x1280 at 2 Mbit/s, see bench/encode_bench.cpp): "superfast" keeps the
+// two encoders together well under one core at 30 fps, while "veryfast" costs about a
+// third more for little gain on screen content and "ultrafast" drops CABAC and the 8x8
+// transform, which blurs text at the same CRF.
+constexpr const char* kPreset = "superfast";
+// One x264 thread per session: every session already has its own output thread, so the
+// local and remote encoders run on the two cores side by side. Frame threads would add a
+// frame of delay each and slice threads cost more CPU per frame for no gain in total.
+constexpr int kThreadsPerSession = 1;
+// Timestamps are passed to x264 in 90 kHz units (whatever the caller's timescale).
+constexpr uint32_t kTimebase = 90000;
+
+int expectedFps(const SessionSettings& settings) {
+  return settings.expectedFrameRate > 0 ? settings.expectedFrameRate : 30;
+}
+
+void routeX264Log(void*, int level, const char* format, va_list args) {
+  if (level > X264_LOG_WARNING) return;
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  size_t n = std::char_traits<char>::length(text);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) text[--n] = '\0';
+  bridgeLog("[Encoder] x264: %s", text);
+}
+
+// Zero latency: no B-frames, no lookahead, no frame threads, so each frame handed to
+// x264 comes out of the same encode call (no reordering, no delay).
+void applyLowLatency(x264_param_t* param) {
+  param->i_bframe = 0;
+  param->rc.i_lookahead = 0;
+  param->i_sync_lookahead = 0;
+  param->rc.b_mb_tree = 0;
+  param->i_threads = kThreadsPerSession;
+  param->b_sliced_threads = 0;
+  param->i_lookahead_threads = 1;
+}
+
+// Length-prefixed NAL units (4-byte big-endian sizes) and parameter sets kept out of the
+// stream: they travel in the sample's format description.
+void applyOutputFormat(x264_param_t* param) {
+  param->b_annexb = 0;
+  param->b_repeat_headers = 0;
+  param->b_aud = 0;
+}
+
+// Constant frame rate at the expected rate. x264's variable-frame-rate mode would hold
+// every frame back until the next one arrives (it needs the next timestamp), so the
+// session instead corrects the rates for the real spacing of the frames it gets (see
+// rateScale in applyRateSettings).
+void applyTiming(const SessionSettings& settings, x264_param_t* param) {
+  param->b_vfr_input = 0;
+  param->i_timebase_num = 1;
+  param->i_timebase_den = kTimebase;
+  param->i_fps_num = static_cast<uint32_t>(expectedFps(settings));
+  param->i_fps_den = 1;
+}
+
+}  // namespace
+
+int32_t SessionSettings::apply(CompressionProperty key, const PropertyValue& value) {
+  auto get = [&](auto* out) {
+    using T = std::remove_pointer_t<decltype(out)>;
+    if (!std::holds_alternative<T>(value)) return false;
+    *out = std::get<T>(value);
+    return true;
+  };
+  bool ok = false;
+  switch (key) {
+    case CompressionProperty::RealTime: ok = get(&realTime); break;
+    case CompressionProperty::AllowFrameReordering: ok = get(&allowFrameReordering); break;
+    case CompressionProperty::ProfileLevel: {
+      ProfileLevel level;
+      ok = get(&level);
+      if (ok) mainProfile = level == ProfileLevel::H264_Main_AutoLevel;
+      break;
+    }
+    case CompressionProperty::Quality: {
+      float q = 0;
+      ok = get(&q) && q >= 0.0f && q <= 1.0f;
+      if (ok) quality = q;
+      break;
+    }
+    case CompressionProperty::MaxKeyFrameIntervalDuration: {
+      double seconds = 0;
+      ok = get(&seconds) && seconds >= 0;
+      if (ok) maxKeyFrameIntervalSeconds = seconds;
+      break;
+    }
+    case CompressionProperty::PixelTransferProperties: {
+      PixelTransferProperties transfer;
+      ok = get(&transfer);
+      if (ok) trimScaling = transfer.scalingMode == ScalingMode::Trim;
+      break;
+    }
+    case CompressionProperty::ExpectedFrameRate: {
+      int32_t fps = 0;
+      ok = get(&fps) && fps > 0;
+      if (ok) expectedFrameRate = fps;
+      break;
+    }
+    case CompressionProperty::AverageBitRate: {
+      int32_t bitrate = 0;
+      ok = get(&bitrate) && bitrate >= 0;
+      if (ok) averageBitRate = bitrate;
+      break;
+    }
+    case CompressionProperty::DataRateLimits: {
+      DataRateLimits limits;
+      ok = get(&limits) && limits.bytes > 0 && limits.seconds > 0;
+      if (ok) dataRateLimits = limits;
+      break;
+    }
+  }
+  return ok ? kMediaOk : kMediaErrorParameter;
+}
+
+bool SessionSettings::isRateProperty(CompressionProperty key) {
+  return key == CompressionProperty::ExpectedFrameRate || key == CompressionProperty::AverageBitRate ||
+         key == CompressionProperty::DataRateLimits;
+}
+
+Vbv vbvForLimit(const DataRateLimits& limits, int32_t averageBitRate) {
+  const double budgetKbit = static_cast<double>(limits.bytes) * 8.0 * 0.95 / 1000.0;
+  const double window = limits.seconds;
+  const double averageKbps = averageBitRate / 1000.0;
+  const double rate = std::clamp(averageKbps, budgetKbit * 2.0 / 3.0 / window, budgetKbit * 0.9 / window);
+  Vbv vbv;
+  vbv.maxRateKbps = std::max(1, static_cast<int>(rate));
+  vbv.bufferKbit = std::max(1, static_cast<int>(budgetKbit - vbv.maxRateKbps * window));
+  return vbv;
+}
+
+Vbv vbvForAverage(int32_t averageBitRate) {
+  return vbvForLimit({averageBitRate * 3LL / 16, 1.0}, averageBitRate);
+}
+
+float crfForQuality(float quality) {
+  // Linear from CRF 51 (quality 0) to CRF 11 (quality 1, visually lossless on screen
+  // content). Quality 0.8 gives CRF 19: text stays sharp, flat areas cost little.
+  return 51.0f - 40.0f * std::clamp(quality, 0.0f, 1.0f);
+}
+
+int keyIntervalFrames(const SessionSettings& settings) {
+  if (settings.maxKeyFrameIntervalSeconds <= 0) return X264_KEYINT_MAX_INFINITE;
+  return std::max(1, static_cast<int>(std::floor(settings.maxKeyFrameIntervalSeconds * expectedFps(settings))));
+}
+
+void applyRateSettings(const SessionSettings& settings, double rateScale, x264_param_t* param) {
+  if (settings.averageBitRate <= 0) return;
+  param->rc.i_rc_method = X264_RC_ABR;
+  const Vbv vbv = settings.dataRateLimits ? vbvForLimit(*settings.dataRateLimits, settings.averageBitRate)
+                                          : vbvForAverage(settings.averageBitRate);
+  param->rc.i_bitrate = std::max(1, static_cast<int>(settings.averageBitRate / 1000 * rateScale));
+  param->rc.i_vbv_max_bitrate = std::max(1, static_cast<int>(vbv.maxRateKbps * rateScale));
+  param->rc.i_vbv_buffer_size = vbv.bufferKbit;
+}
+
+bool buildX264Params(const SessionSettings& settings, int width, int height, x264_param_t* param) {
+  // 1. Preset and tuning. Every session runs in real time without frame reordering,
+  //    whatever RealTime and AllowFrameReordering say: this platform only encodes live
+  //    pictures, and a delay-free encoder keeps completion and invalidation simple.
+  if (x264_param_default_preset(param, kPreset, "zerolatency") < 0) return false;
+  applyLowLatency(param);
+  // 2. Picture: 8-bit 4:2:0 at the output size.
+  param->i_csp = X264_CSP_I420;
+  param->i_width = width;
+  param->i_height = height;
+  // 3. Stream format.
+  applyOutputFormat(param);
+  // 4. Frame rate, timestamps and rate control: average bitrate with VBV when a bitrate
+  //    is set, otherwise constant quality (CRF). The VBV is always on in bitrate mode so
+  //    that later retunes can move it (x264 cannot switch VBV on in a live encoder).
+  applyTiming(settings, param);
+  applyRateSettings(settings, 1.0, param);
+  if (settings.averageBitRate <= 0) {
+    param->rc.i_rc_method = X264_RC_CRF;
+    param->rc.f_rf_constant = settings.quality ? crfForQuality(*settings.quality) : 23.0f;
+  }
+  // 5. Keyframes: an IDR at least every interval at the expected frame rate. The session
+  //    also forces one by time, for frame rates that change after the build.
+  param->i_keyint_max = keyIntervalFrames(settings);
+  param->i_keyint_min = X264_KEYINT_MIN_AUTO;
+  param->b_open_gop = 0;
+  // 6. Messages: warnings and errors to our log, nothing to stdout or stderr directly.
+  param->pf_log = routeX264Log;
+  param->i_log_level = X264_LOG_WARNING;
+  // 7. Profile last (it overrides what it must); the level is chosen by x264.
+  param->i_level_idc = -1;
+  if (settings.mainProfile && x264_param_apply_profile(param, "main") < 0) return false;
+  return true;
+}
+
+std::string describeParams(const x264_param_t& param) {
+  char text[256];
+  if (param.rc.i_rc_method == X264_RC_ABR) {
+    std::snprintf(text, sizeof text,
+                  "%dx%d, preset %s, tune zerolatency, %s, abr %d kbps, vbv %d kbps / %d kbit, keyint %d, "
+                  "threads %d",
+                  param.i_width, param.i_height, kPreset, param.b_cabac ? "cabac" : "cavlc", param.rc.i_bitrate,
+                  param.rc.i_vbv_max_bitrate, param.rc.i_vbv_buffer_size, param.i_keyint_max, param.i_threads);
+  } else {
+    std::snprintf(text, sizeof text,
+                  "%dx%d, preset %s, tune zerolatency, %s, crf %.1f, keyint %d, threads %d", param.i_width,
+                  param.i_height, kPreset, param.b_cabac ? "cabac" : "cavlc", param.rc.f_rf_constant,
+                  param.i_keyint_max, param.i_threads);
+  }
+  return text;
+}
+
+}  // namespace platform::x264impl

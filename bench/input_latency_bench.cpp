@@ -5,6 +5,7 @@
 // second client.
 //
 // Usage: input_latency_bench [touches per run, default 60]
+// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -75,7 +76,7 @@ std::vector<double> measure(BridgeProcess& bridge, DecodedStream& stream, int co
   return latencies;
 }
 
-void report(const char* title, const std::vector<double>& latencies) {
+void report(const char* name, const char* title, const std::vector<double>& latencies) {
   if (latencies.empty()) {
     std::printf("%-44s FAILED (no measurement)\n", title);
     return;
@@ -84,6 +85,9 @@ void report(const char* title, const std::vector<double>& latencies) {
               title, latencies.size(), percentile(latencies, 50), percentile(latencies, 99),
               *std::min_element(latencies.begin(), latencies.end()),
               *std::max_element(latencies.begin(), latencies.end()));
+  // Machine-readable summary for scripts/bench.sh: name, samples, p50, p99, unit, what.
+  std::printf("RESULT\t%s\t%zu\t%.1f\t%.1f\tms\tinput-to-photon, touch DOWN to decoded picture, %s\n", name,
+              latencies.size(), percentile(latencies, 50), percentile(latencies, 99), title);
 }
 
 }  // namespace
@@ -110,7 +114,7 @@ int main(int argc, char** argv) {
   }
   // Warm up: the first touch makes the HID client.
   measure(bridge, stream, 3);
-  report("local stream only", measure(bridge, stream, count));
+  report("input_latency_local", "local stream only", measure(bridge, stream, count));
 
   const std::optional<json> remote =
       ask(bridge, {{"cmd", "start_remote_stream"}, {"bitrate", 2000000}, {"maxDim", 1280}, {"fps", 30}});
@@ -127,7 +131,7 @@ int main(int argc, char** argv) {
                                                            .size());
   });
   const Clock::time_point remoteStart = Clock::now();
-  report("with the remote stream at 2 Mbit/s", measure(bridge, stream, count));
+  report("input_latency_remote", "with the remote stream at 2 Mbit/s", measure(bridge, stream, count));
   stop = true;
   drain.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - remoteStart).count();

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,11 +60,15 @@ StreamServerSocketOps inertSocketOps() {
 // Response lines written while the current line was handled. Fuzzer thread only.
 std::vector<std::string> g_responses;
 
+// The installed simulator fake; lives for the rest of the process.
+testing_support::FakeSimulatorPlatform* g_simulator = nullptr;
+
 // Sets the process up once, as the bridge's main does, with fakes in place of the
 // platforms. The fakes live for the rest of the process.
 void setUpOnce() {
   static const bool done = [] {
-    platform::installSimulatorPlatform(new testing_support::FakeSimulatorPlatform());
+    g_simulator = new testing_support::FakeSimulatorPlatform();
+    platform::installSimulatorPlatform(g_simulator);
     platform::installMediaPlatform(new testing_support::FakeMediaPlatform());
     setStreamServerSocketOpsForTesting(inertSocketOps());
     setHoldSleeperForTesting([](double) {});
@@ -73,6 +78,17 @@ void setUpOnce() {
     return true;
   }();
   (void)done;
+}
+
+// The fake records every call it sees; forget them between inputs so that a long run
+// does not grow without bound.
+void forgetSimulatorCalls() {
+  std::lock_guard<std::mutex> hold(g_simulator->lock);
+  g_simulator->openedPaths.clear();
+  g_simulator->openModes.clear();
+  g_simulator->classLookups.clear();
+  g_simulator->keyEvents.clear();
+  g_simulator->serviceContextClass->developerDirs.clear();
 }
 
 // The lines of `input` as a line reader must return them: split at line feeds, one
@@ -144,6 +160,7 @@ void checkResponseLine(std::string_view line) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setUpOnce();
+  forgetSimulatorCalls();
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::vector<std::string> lines = expectedLines(input);
   if (readLines(input) != lines) fail("LineReader split the input differently", input);

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <list>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -129,7 +131,12 @@ StreamServerSocketOps defaultStreamServerSocketOps() {
 }
 
 void setStreamServerSocketOpsForTesting(const StreamServerSocketOps& ops) {
-  g_socketOps.store(new StreamServerSocketOps(ops), std::memory_order_release);
+  // Every table installed stays alive: an accept loop may still be reading an old one.
+  static std::mutex installedLock;
+  static std::list<StreamServerSocketOps> installed;  // guarded by installedLock
+  std::lock_guard<std::mutex> hold(installedLock);
+  installed.push_back(ops);
+  g_socketOps.store(&installed.back(), std::memory_order_release);
 }
 
 StreamServerStart startStreamServer(std::shared_ptr<StreamHub> hub) {

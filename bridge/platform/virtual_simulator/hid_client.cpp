@@ -11,9 +11,10 @@ namespace {
 constexpr long kMachSendInvalidDest = 0x10000003;  // MACH_SEND_INVALID_DEST
 
 SimErrorRef invalidMessageError() {
-  static const SimErrorRef error =
-      std::make_shared<const SimError>(SimError{"com.apple.SimulatorKit", 1, "invalid Indigo message"});
-  return error;
+  // Never destroyed: completions may still run while the process exits.
+  static const SimErrorRef* error =
+      new SimErrorRef(std::make_shared<const SimError>(SimError{"com.apple.SimulatorKit", 1, "invalid Indigo message"}));
+  return *error;
 }
 
 class HIDClient final : public SimHIDClient {
@@ -53,9 +54,9 @@ class HIDClientAllocation final : public SimHIDClientAllocation {
 }  // namespace
 
 SimErrorRef staleMachPortError() {
-  static const SimErrorRef error =
-      std::make_shared<const SimError>(SimError{"NSMachErrorDomain", kMachSendInvalidDest, "stale mach port"});
-  return error;
+  static const SimErrorRef* error =
+      new SimErrorRef(std::make_shared<const SimError>(SimError{"NSMachErrorDomain", kMachSendInvalidDest, "stale mach port"}));
+  return *error;
 }
 
 std::shared_ptr<SimHIDClientAllocation> VirtualHIDClientClass::alloc() { return std::make_shared<HIDClientAllocation>(); }

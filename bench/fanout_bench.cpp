@@ -1,0 +1,100 @@
+// Broadcast fan-out: access units of 50 KB written by one StreamHub to 1, 8 and 32
+// loopback clients, each client read by a thread of its own as fast as it can.
+// Reports the bytes delivered per second (summed over clients) and the CPU time the
+// broadcasting thread spends per client and access unit, plus the whole process's CPU.
+//
+// Usage: fanout_bench [access units per run, default 2000]
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "bridge/streaming/stream_hub.h"
+#include "bridge/streaming/stream_server.h"
+#include "tests/support/bridge_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kUnitBytes = 50 * 1024;
+
+double cpuSeconds(int who) {
+  struct rusage usage{};
+  ::getrusage(who, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Result {
+  double megabytesPerSecond;
+  double senderMicrosPerClientUnit;
+  double processCpuPercent;
+};
+
+Result run(int clients, int units) {
+  auto hub = std::make_shared<StreamHub>(nullptr);
+  const StreamServerStart server = startStreamServer(hub);
+  if (server.error) {
+    std::fprintf(stderr, "server: %s\n", server.error->description().c_str());
+    std::exit(1);
+  }
+  std::vector<std::unique_ptr<testing_support::TcpClient>> sockets;
+  for (int i = 0; i < clients; ++i) sockets.push_back(std::make_unique<testing_support::TcpClient>(server.port));
+  while (hub->clients().size() < static_cast<size_t>(clients)) std::this_thread::yield();
+
+  const size_t expected = kUnitBytes * static_cast<size_t>(units);
+  std::vector<std::thread> readers;
+  for (auto& socket : sockets) {
+    readers.emplace_back([&socket, expected] {
+      std::vector<char> buffer(256 * 1024);
+      size_t total = 0;
+      while (total < expected) {
+        const ssize_t n = ::recv(socket->fd(), buffer.data(), buffer.size(), 0);
+        if (n <= 0) break;
+        total += static_cast<size_t>(n);
+      }
+    });
+  }
+
+  std::vector<uint8_t> unit(kUnitBytes);
+  for (size_t i = 0; i < unit.size(); ++i) unit[i] = static_cast<uint8_t>(i * 13);
+  const double processBefore = cpuSeconds(RUSAGE_SELF);
+  const auto start = Clock::now();
+  const double senderBefore = cpuSeconds(RUSAGE_THREAD);
+  for (int u = 0; u < units; ++u) hub->broadcast(unit);
+  const double senderCpu = cpuSeconds(RUSAGE_THREAD) - senderBefore;
+  for (auto& reader : readers) reader.join();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double processCpu = cpuSeconds(RUSAGE_SELF) - processBefore;
+
+  for (int fd : hub->clients()) ::close(fd);  // the accept thread keeps running, idle
+  return Result{
+      static_cast<double>(expected) * clients / seconds / 1e6,
+      senderCpu * 1e6 / (static_cast<double>(clients) * units),
+      processCpu / seconds * 100.0,
+  };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  const int units = argc > 1 ? std::atoi(argv[1]) : 2000;
+  std::printf("broadcast fan-out: %zu-byte access units, %d units per run, loopback TCP, one reader thread per client\n\n",
+              kUnitBytes, units);
+  std::printf("%8s %18s %28s %18s\n", "clients", "MB/s delivered", "sender CPU us/client/unit", "process CPU %");
+  for (int clients : {1, 8, 32}) {
+    const Result r = run(clients, units);
+    std::printf("%8d %18.0f %28.1f %18.0f\n", clients, r.megabytesPerSecond, r.senderMicrosPerClientUnit,
+                r.processCpuPercent);
+  }
+  std::printf("\nMB = 10^6 bytes; delivered = bytes read by all clients together per wall-clock second.\n");
+  return 0;
+}

@@ -10,6 +10,7 @@
 // CPU time the encoder's output thread spent on the frame (not disturbed by other load).
 //
 // Usage: encode_bench [seconds]   (default 10)
+// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -182,5 +183,16 @@ int main(int argc, char** argv) {
   std::printf("  ffmpeg CPU: %.2f s for the same frames = %.2f cores at 30 fps\n", ffmpegCpu, ffmpegCpu / seconds);
   std::printf("  bridge / ffmpeg CPU ratio: %.2f\n", bridgeCpu / ffmpegCpu);
   std::printf("  ffmpeg command: %s\n", command.c_str());
+  // Machine-readable summary for scripts/bench.sh: name, samples, value, p99, unit, what.
+  std::printf("RESULT\tencode_call\t%zu\t%.2f\t%.2f\tms\tencode call on the capture thread (conversion), %dx%d BGRA\n",
+              callTimes.size(), percentile(callTimes, 0.5), percentile(callTimes, 0.99), kWidth, kHeight);
+  std::printf("RESULT\tencode_local\t%zu\t%.2f\t%.2f\tms\tlocal encode 886x1920 quality VBR, submit to output\n",
+              g_localLatency.size(), percentile(g_localLatency, 0.5), percentile(g_localLatency, 0.99));
+  std::printf("RESULT\tencode_remote\t%zu\t%.2f\t%.2f\tms\tremote encode 590x1280 2 Mbit/s, submit to output\n",
+              g_remoteLatency.size(), percentile(g_remoteLatency, 0.5), percentile(g_remoteLatency, 0.99));
+  std::printf("RESULT\tencode_cpu_bridge\t%d\t%.2f\t-\tcores\tCPU of both encoders at 30 fps\n", frames,
+              bridgeCpu / wall);
+  std::printf("RESULT\tencode_cpu_ffmpeg\t%d\t%.2f\t-\tcores\tCPU of the ffmpeg command line, same work (ratio %.2f)\n",
+              frames, ffmpegCpu / seconds, bridgeCpu / ffmpegCpu);
   return 0;
 }

@@ -4,6 +4,7 @@
 // broadcasting thread spends per client and access unit, plus the whole process's CPU.
 //
 // Usage: fanout_bench [access units per run, default 2000]
+// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -90,11 +92,20 @@ int main(int argc, char** argv) {
   std::printf("broadcast fan-out: %zu-byte access units, %d units per run, loopback TCP, one reader thread per client\n\n",
               kUnitBytes, units);
   std::printf("%8s %18s %28s %18s\n", "clients", "MB/s delivered", "sender CPU us/client/unit", "process CPU %");
+  std::string summary;
   for (int clients : {1, 8, 32}) {
     const Result r = run(clients, units);
     std::printf("%8d %18.0f %28.1f %18.0f\n", clients, r.megabytesPerSecond, r.senderMicrosPerClientUnit,
                 r.processCpuPercent);
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "RESULT\tfanout_%d\t%d\t%.0f\t-\tMB/s\tfan-out to %d client(s), 50 KB units, all clients together "
+                  "(sender %.1f us/client/unit)\n",
+                  clients, units, r.megabytesPerSecond, clients, r.senderMicrosPerClientUnit);
+    summary += line;
   }
   std::printf("\nMB = 10^6 bytes; delivered = bytes read by all clients together per wall-clock second.\n");
+  // Machine-readable summary for scripts/bench.sh: name, samples, value, p99, unit, what.
+  std::fputs(summary.c_str(), stdout);
   return 0;
 }

@@ -3,6 +3,7 @@
 // pipelined (a writer thread keeps the pipe full while responses are read).
 //
 // Usage: roundtrip_bench [commands per run, default 20000] [runs, default 3]
+// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -74,5 +75,10 @@ int main(int argc, char** argv) {
               *std::min_element(pipelined.begin(), pipelined.end()),
               *std::max_element(pipelined.begin(), pipelined.end()));
   std::printf("\none at a time: mean round trip %.1f us\n", 1e6 / median(lockstep));
+  // Machine-readable summary for scripts/bench.sh: name, samples, value, p99, unit, what.
+  std::printf("RESULT\troundtrip_lockstep\t%d\t%.1f\t-\tus\tcommand round trip, one at a time (mean of %d commands, median of runs)\n",
+              runs, 1e6 / median(lockstep), commands);
+  std::printf("RESULT\troundtrip_pipelined\t%d\t%.0f\t-\tresponses/s\tcommand throughput, pipelined (%d commands, median of runs)\n",
+              runs, median(pipelined), commands);
   return 0;
 }

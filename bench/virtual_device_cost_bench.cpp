@@ -4,6 +4,7 @@
 // frames the Animated Phone drew.
 //
 // Usage: virtual_device_cost_bench [seconds per device, default 10]
+// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <time.h>
 
 #include <algorithm>
@@ -33,7 +34,7 @@ platform::SimDeviceRef findDevice(const std::string& udid) {
   return nullptr;
 }
 
-void measure(const char* label, const std::string& udid, double seconds) {
+void measure(const char* name, const char* label, const std::string& udid, double seconds) {
   auto& sim = platform::virtualSimulatorPlatform();
   auto cls = std::dynamic_pointer_cast<platform::SimIOClientClass>(sim.classNamed("SimDeviceIOClient"));
   auto client = cls->initWithDevice(findDevice(udid), platform::GlobalQueue::shared(), [](platform::SimErrorRef) {});
@@ -49,6 +50,8 @@ void measure(const char* label, const std::string& udid, double seconds) {
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
   const uint32_t frames = surface ? surface->seed() - seedBefore : 0;
   std::printf("%-24s %6.2f%% of a core  %5.1f pictures/s\n", label, 100.0 * cpu / wall, frames / wall);
+  std::printf("RESULT\t%s\t1\t%.1f\t-\t%% core\t%s rendering on its own, %.0f s (%.1f pictures/s)\n", name,
+              100.0 * cpu / wall, label, wall, frames / wall);
   client.reset();
 }
 
@@ -82,6 +85,8 @@ void measureInputLatency() {
   platform::GlobalQueue::shared().waitIdleForTesting();
   std::printf("Virtual Tablet first picture %.1f ms; touch drawn in %.0f us on average, %.0f us at worst (%d sends)\n",
               openMs, total / kSends, worst, kSends);
+  std::printf("RESULT\tdevice_touch_draw\t%d\t%.0f\t-\tus\tvirtual device: touch send until drawn (mean; worst %.0f us)\n",
+              kSends, total / kSends, worst);
 }
 
 }  // namespace
@@ -90,9 +95,9 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
   auto& sim = platform::virtualSimulatorPlatform();
   sim.openImage("/Library/Developer/PrivateFrameworks/CoreSimulator.framework/CoreSimulator", 10);
-  measure("Virtual Animated Phone", "7E57DE71-CE00-4000-8000-000000000008", seconds);
-  measure("Virtual Phone (idle)", "7E57DE71-CE00-4000-8000-000000000001", seconds);
-  measure("Virtual TV (idle)", "7E57DE71-CE00-4000-8000-000000000003", seconds);
+  measure("device_cost_animated", "Virtual Animated Phone", "7E57DE71-CE00-4000-8000-000000000008", seconds);
+  measure("device_cost_phone", "Virtual Phone (idle)", "7E57DE71-CE00-4000-8000-000000000001", seconds);
+  measure("device_cost_tv", "Virtual TV (idle)", "7E57DE71-CE00-4000-8000-000000000003", seconds);
   measureInputLatency();
   return 0;
 }

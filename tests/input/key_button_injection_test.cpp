@@ -6,9 +6,12 @@
 #include <string>
 
 #include "bridge/input/injection_entry.h"
-#include "tests/input/injection_fixture.h"
+#include "tests/support/fake_hid_environment.h"
 
 namespace input_test {
+using testing_support::InjectionTest;
+using testing_support::kPhone;
+using testing_support::kTV;
 namespace {
 
 using testing::ElementsAre;

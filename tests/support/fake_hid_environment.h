@@ -1,6 +1,7 @@
-// The fixture of the input tests: a fake simulator platform with CoreSimulator and
+// The fixture of the input-injection tests: a fake simulator platform with CoreSimulator and
 // SimulatorKit present, the fake Indigo functions, a fake HID client class, one phone
 // and one TV device, a hand-moved host clock, and fresh process-wide state per test.
+// Header-only: include it only from tests that link the input library.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@
 #include "tests/support/fake_simulator_platform.h"
 #include "tests/support/log_capture.h"
 
-namespace input_test {
+namespace testing_support {
 
 inline constexpr const char* kPhone = "11111111-2222-3333-4444-555555555555";
 inline constexpr const char* kTV = "AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE";
@@ -70,4 +71,4 @@ class InjectionTest : public ::testing::Test {
   testing_support::ScopedSimulatorPlatform installed_;
 };
 
-}  // namespace input_test
+}  // namespace testing_support

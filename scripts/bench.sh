@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the benchmark programs into build/ (RelWithDebInfo),
+# runs each of them with settings that keep the whole run within a few minutes, and
+# prints one table of every measurement at the end.
+#
+# Each program prints its own report and then machine-readable lines
+#   RESULT<TAB>name<TAB>samples<TAB>value or p50<TAB>p99 or -<TAB>unit<TAB>what
+# which this script collects. For programs that do not print RESULT lines (yet), their
+# human-readable report is parsed instead. A program that is missing, fails to build,
+# fails or times out shows up as "missing" rows; the run goes on. Exit status is non-zero
+# only when no benchmark produced a result.
+#
+# Usage: scripts/bench.sh        (logs of each program in build/bench-logs/)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh || exit 1
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+
+logs=build/bench-logs
+mkdir -p "$logs"
+results="$logs/results.tsv"
+: >"$results"
+started=$(date +%s)
+ran=0
+
+# program, arguments, time limit in seconds
+programs=(
+  "roundtrip_bench|5000 3|120"
+  "fanout_bench|500|120"
+  "encode_bench|5|150"
+  "frame_latency_bench||150"
+  "input_latency_bench|30|150"
+  "stream_footprint_bench|5|90"
+  "virtual_device_cost_bench|3|90"
+)
+
+cmake --build build -j2 --target corvane-sim-bridge >"$logs/build-bridge.log" 2>&1 ||
+  echo "bench: building corvane-sim-bridge failed (see $logs/build-bridge.log)" >&2
+
+# Turns the human-readable report of a program without RESULT lines into RESULT lines.
+parse_report() {
+  local name=$1 log=$2
+  case $name in
+    frame_latency_bench)
+      sed -nE \
+        -e 's/^Virtual Phone +frames +([0-9]+) .*p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tframe_latency_phone\t\1\t\2\t\3\tms\tframe latency, Virtual Phone: capture tick to last byte at a client/p' \
+        -e 's/^Animated Phone +frames +([0-9]+) .*p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tframe_latency_animated\t\1\t\2\t\3\tms\tframe latency, Animated Phone: capture tick to last byte at a client/p' \
+        -e 's/^Virtual Phone +bridge CPU +([0-9.]+) %.*/RESULT\tframe_cpu_phone\t1\t\1\t-\t% core\tbridge CPU streaming the Virtual Phone (local + remote, one client each)/p' \
+        -e 's/^Animated Phone +bridge CPU +([0-9.]+) %.*/RESULT\tframe_cpu_animated\t1\t\1\t-\t% core\tbridge CPU streaming the Animated Phone (local + remote, one client each)/p' \
+        "$log"
+      ;;
+    input_latency_bench)
+      sed -nE \
+        -e 's/^local stream only +n=([0-9]+) +p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tinput_latency_local\t\1\t\2\t\3\tms\tinput-to-photon, touch to decoded picture, local stream only/p' \
+        -e 's/^with the remote stream[^n]*n=([0-9]+) +p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tinput_latency_remote\t\1\t\2\t\3\tms\tinput-to-photon, touch to decoded picture, remote stream running/p' \
+        "$log"
+      ;;
+  esac
+}
+
+for entry in "${programs[@]}"; do
+  IFS='|' read -r name args limit <<<"$entry"
+  log="$logs/$name.log"
+  if [[ ! -f bench/$name.cpp ]]; then
+    echo "== $name: not in this tree, skipped" >&2
+    continue
+  fi
+  echo "== $name $args" >&2
+  if ! cmake --build build -j2 --target "$name" >"$logs/build-$name.log" 2>&1; then
+    echo "== $name: build failed (see $logs/build-$name.log)" >&2
+    continue
+  fi
+  # shellcheck disable=SC2086  # the arguments are meant to split
+  timeout --kill-after=10 "$limit" "build/bench/$name" $args >"$log" 2>"$logs/$name.err"
+  status=$?
+  cat "$log"
+  if ((status != 0)); then
+    echo "== $name: exit status $status (see $logs/$name.err)" >&2
+  fi
+  if grep -q '^RESULT	' "$log"; then
+    grep '^RESULT	' "$log" >>"$results"
+  else
+    parse_report "$name" "$log" >>"$results"
+  fi
+  if grep -q "^RESULT	" "$log" || [[ -n $(parse_report "$name" "$log") ]]; then ran=$((ran + 1)); fi
+done
+
+# The rows of the table, in order, with what each measures when its program gave nothing.
+rows=(
+  "roundtrip_lockstep|command round trip, one at a time"
+  "roundtrip_pipelined|command throughput, pipelined"
+  "fanout_1|fan-out to 1 client"
+  "fanout_8|fan-out to 8 clients"
+  "fanout_32|fan-out to 32 clients"
+  "encode_call|encode call on the capture thread"
+  "encode_local|local encode, submit to output"
+  "encode_remote|remote encode, submit to output"
+  "encode_cpu_bridge|CPU of both encoders at 30 fps"
+  "encode_cpu_ffmpeg|CPU of the ffmpeg command line, same work"
+  "frame_latency_phone|frame latency, Virtual Phone"
+  "frame_latency_animated|frame latency, Animated Phone"
+  "input_latency_local|input-to-photon, local stream only"
+  "input_latency_remote|input-to-photon, remote stream running"
+  "frame_cpu_phone|bridge CPU streaming the Virtual Phone"
+  "frame_cpu_animated|bridge CPU streaming the Animated Phone"
+  "footprint_cpu_phone|bridge CPU streaming the Virtual Phone (decoding client)"
+  "footprint_cpu_animated|bridge CPU streaming the Animated Phone (decoding client)"
+  "footprint_rss_phone|bridge peak RSS streaming the Virtual Phone"
+  "footprint_rss_animated|bridge peak RSS streaming the Animated Phone"
+  "device_cost_animated|virtual device cost, Animated Phone"
+  "device_cost_phone|virtual device cost, idle Virtual Phone"
+  "device_cost_tv|virtual device cost, idle Virtual TV"
+  "device_touch_draw|virtual device: touch send until drawn"
+)
+
+elapsed=$(($(date +%s) - started))
+echo
+echo "corvane-sim-bridge benchmarks — $(nproc) cores ($(uname -m)), load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u '+%Y-%m-%d %H:%M UTC'), run took ${elapsed} s"
+fmt='%-24s %8s %12s %10s  %-12s %s\n'
+# shellcheck disable=SC2059
+printf "$fmt" "measurement" "samples" "p50/value" "p99" "unit" "what"
+printf '%.0s-' {1..120}
+echo
+listed=" "
+for row in "${rows[@]}"; do
+  IFS='|' read -r key label <<<"$row"
+  listed+="$key "
+  line=$(grep -m1 "^RESULT	$key	" "$results")
+  if [[ -z $line ]]; then
+    # shellcheck disable=SC2059
+    printf "$fmt" "$key" "-" "missing" "-" "-" "$label"
+    continue
+  fi
+  IFS='	' read -r _ _ samples value p99 unit what <<<"$line"
+  # shellcheck disable=SC2059
+  printf "$fmt" "$key" "$samples" "$value" "$p99" "$unit" "$what"
+done
+# Anything a program reports that the list above does not know yet.
+while IFS='	' read -r _ key samples value p99 unit what; do
+  [[ $listed == *" $key "* ]] && continue
+  # shellcheck disable=SC2059
+  printf "$fmt" "$key" "$samples" "$value" "$p99" "$unit" "$what"
+done <"$results"
+
+((ran > 0))

@@ -1,0 +1,27 @@
+// Input through the real bridge and the virtual simulator: what the commands answer.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/input/input_end_to_end_fixture.h"
+
+namespace input_test {
+namespace {
+
+TEST_F(InputEndToEnd, StaleClientsFirstDownIsRecoveredAndAnswersOk) {
+  EXPECT_EQ(touch(kStaleInputPhone, 0.5, 0.5, 0), ok_);
+  const std::string udid = kStaleInputPhone;
+  EXPECT_TRUE(bridge_.waitForStderr("[IndigoHID] DOWN send error: "));
+  EXPECT_TRUE(bridge_.waitForStderr("[IndigoHID] DOWN failed with stale mach port — recreating client for " + udid));
+  EXPECT_EQ(touch(kStaleInputPhone, 0.5, 0.5, 2), ok_);
+}
+
+TEST_F(InputEndToEnd, HardwareButtonWithoutOpSendsPressAndRelease) {
+  EXPECT_EQ(ask({{"cmd", "hw_button"}, {"udid", kVirtualPhone}, {"keyCode", 1}}),
+            json({{"ok", true}, {"rcDown", 0}, {"rcUp", 0}}));
+  EXPECT_EQ(ask({{"cmd", "hw_button"}, {"udid", kVirtualPhone}, {"keyCode", 1}, {"op", 1}}),
+            json({{"ok", true}, {"rc", 0}}));
+}
+
+}  // namespace
+}  // namespace input_test

@@ -1,0 +1,78 @@
+// A stream client that decodes as it reads, for end-to-end tests and benchmarks of what
+// the stream shows.
+//
+// A background thread reads the raw Annex B byte stream of a stream server. The stream
+// has no framing, so the reader takes a pause of kAccessUnitPause with no new bytes
+// after a read as the end of an access unit; it then decodes what it has gathered and
+// stamps each decoded picture with the time its last bytes arrived. At most one watch is
+// armed at a time: the first picture decoded after watch() for which the predicate holds
+// is kept, with its time, for waitForMatch.
+//
+// Threads: one test thread calls the methods; the reader thread runs predicates. Drop
+// rule: pictures are decoded and dropped at once; only the matched one is kept.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <atomic>
+
+#include "tests/support/bridge_process.h"
+#include "tests/support/h264_decoder.h"
+
+namespace testing_support {
+
+inline constexpr std::chrono::milliseconds kAccessUnitPause{1};
+
+class DecodedStream {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using Predicate = std::function<bool(const DecodedFrame&)>;
+
+  struct Match {
+    DecodedFrame frame;
+    Clock::time_point arrived;
+  };
+
+  // Connects to 127.0.0.1:port and starts reading; connected() tells whether it could.
+  explicit DecodedStream(uint16_t port);
+  // Stops the reader and closes the connection.
+  ~DecodedStream();
+  DecodedStream(const DecodedStream&) = delete;
+  DecodedStream& operator=(const DecodedStream&) = delete;
+
+  bool connected() const { return client_.connected(); }
+
+  // Arms a watch (replacing any earlier one) for pictures decoded from now on.
+  void watch(Predicate predicate);
+  // The armed watch's match, waiting for it up to `deadline`; nothing when it passes.
+  std::optional<Match> waitForMatch(std::chrono::milliseconds deadline = kDefaultDeadline);
+  // Arms a watch for any picture and waits for it.
+  std::optional<DecodedFrame> nextFrame(std::chrono::milliseconds deadline = kDefaultDeadline);
+
+  int framesDecoded() const { return framesDecoded_.load(); }
+  int decodeErrors() const { return decodeErrors_.load(); }
+
+ private:
+  void readLoop();
+  void decode(const std::string& bytes, Clock::time_point arrived);
+
+  TcpClient client_;
+  H264Decoder decoder_;           // reader thread only
+  std::atomic<bool> stop_{false};
+  std::atomic<int> framesDecoded_{0};
+  std::atomic<int> decodeErrors_{0};
+
+  std::mutex lock_;
+  std::condition_variable matched_;
+  Predicate predicate_;           // guarded by lock_
+  std::optional<Match> match_;    // guarded by lock_
+  std::thread reader_;
+};
+
+}  // namespace testing_support

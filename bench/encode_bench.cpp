@@ -186,12 +186,12 @@ int main(int argc, char** argv) {
   // Machine-readable summary for scripts/bench.sh: name, samples, value, p99, unit, what.
   std::printf("RESULT\tencode_call\t%zu\t%.2f\t%.2f\tms\tencode call on the capture thread (conversion), %dx%d BGRA\n",
               callTimes.size(), percentile(callTimes, 0.5), percentile(callTimes, 0.99), kWidth, kHeight);
-  std::printf("RESULT\tencode_local\t%zu\t%.2f\t%.2f\tms\tlocal encode 886x1920 quality VBR, submit to output\n",
-              g_localLatency.size(), percentile(g_localLatency, 0.5), percentile(g_localLatency, 0.99));
-  std::printf("RESULT\tencode_remote\t%zu\t%.2f\t%.2f\tms\tremote encode 590x1280 2 Mbit/s, submit to output\n",
-              g_remoteLatency.size(), percentile(g_remoteLatency, 0.5), percentile(g_remoteLatency, 0.99));
+  std::printf("RESULT\tencode_local\t%zu\t%.2f\t%.2f\tms\tlocal encode 884x1920 quality VBR, output-thread CPU\n",
+              g_local.cpu.size(), percentile(g_local.cpu, 0.5), percentile(g_local.cpu, 0.99));
+  std::printf("RESULT\tencode_remote\t%zu\t%.2f\t%.2f\tms\tremote encode 590x1280 2 Mbit/s, output-thread CPU\n",
+              g_remote.cpu.size(), percentile(g_remote.cpu, 0.5), percentile(g_remote.cpu, 0.99));
   std::printf("RESULT\tencode_cpu_bridge\t%d\t%.2f\t-\tcores\tCPU of both encoders at 30 fps\n", frames,
-              bridgeCpu / wall);
+              bridgeCpu / seconds);
   std::printf("RESULT\tencode_cpu_ffmpeg\t%d\t%.2f\t-\tcores\tCPU of the ffmpeg command line, same work (ratio %.2f)\n",
               frames, ffmpegCpu / seconds, bridgeCpu / ffmpegCpu);
   return 0;

@@ -1,0 +1,237 @@
+// Frame latency and streaming cost of display capture.
+//
+// Part 1, latency (in process): the bridge's own start-up, stream hubs and servers,
+// capture loop, encoders and the virtual simulator run inside this program. Two thin
+// wrappers, both outside the code under measurement, take the timestamps:
+//   - the media platform is the real x264 one behind a pass-through that notes the time
+//     each capture tick wraps its surface in a pixel buffer (the tick's capture moment);
+//   - the local frame callback is the real one behind a pass-through that notes each
+//     access unit's length before handing it on to the stream hub.
+// A loopback TCP client reads the local stream and notes when the last byte of each
+// access unit arrives. Every tick's frame yields exactly one access unit, in order, so
+// the n-th tick pairs with the n-th access unit (the counts are checked). Latency is
+// from the tick to that last byte. The first 15 frames are left out as warm-up.
+//
+// Part 2, cost (the real binary): corvane-sim-bridge is started as a child, capture and
+// the remote stream (2 Mbit/s, 1280, 30 fps) are started with a client on each stream,
+// and the child's CPU time (user + system, from /proc) and the access units received on
+// each stream are counted over a 5 s window.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/capture/capture.h"
+#include "bridge/control/process_start.h"
+#include "bridge/platform/media_platform.h"
+#include "bridge/platform/virtual_simulator/virtual_simulator.h"
+#include "bridge/platform/x264/x264_media_platform.h"
+#include "bridge/streaming/stream_hubs.h"
+#include "bridge/streaming/stream_server.h"
+#include "tests/capture/stream_collector.h"
+#include "tests/support/bridge_process.h"
+#include "tests/support/h264_decoder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;
+
+constexpr const char* kVirtualPhone = "7E57DE71-CE00-4000-8000-000000000001";
+constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";
+constexpr int kWarmUpFrames = 15;
+constexpr auto kWindow = std::chrono::seconds(5);
+
+std::mutex g_marksLock;
+std::deque<Clock::time_point> g_tickTimes;  // guarded by g_marksLock
+std::deque<uint64_t> g_unitLengths;         // guarded by g_marksLock
+uint64_t g_ticks = 0;                       // guarded by g_marksLock
+uint64_t g_units = 0;                       // guarded by g_marksLock
+
+class TimestampingMediaPlatform : public platform::MediaPlatform {
+ public:
+  explicit TimestampingMediaPlatform(platform::MediaPlatform& inner) : inner_(inner) {}
+  int32_t createCompressionSession(int32_t width, int32_t height, uint32_t codec,
+                                   platform::CompressionOutputCallback callback, void* context,
+                                   platform::CompressionSessionRef* session) override {
+    return inner_.createCompressionSession(width, height, codec, callback, context, session);
+  }
+  int32_t createPixelBufferWithSurface(const platform::SurfaceRef& surface, platform::PixelBufferRef* buffer) override {
+    {
+      std::lock_guard<std::mutex> hold(g_marksLock);
+      g_tickTimes.push_back(Clock::now());
+      ++g_ticks;
+    }
+    return inner_.createPixelBufferWithSurface(surface, buffer);
+  }
+
+ private:
+  platform::MediaPlatform& inner_;
+};
+
+void notingFrameCallback(const uint8_t* data, uint64_t length) {
+  {
+    std::lock_guard<std::mutex> hold(g_marksLock);
+    g_unitLengths.push_back(length);
+    ++g_units;
+  }
+  frameCallback(data, length);
+}
+
+double percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p / 100.0 * (values.size() - 1) + 0.5));
+  return values[index];
+}
+
+void measureLatency(const char* name, const char* udid) {
+  {
+    std::lock_guard<std::mutex> hold(g_marksLock);
+    g_tickTimes.clear();
+    g_unitLengths.clear();
+    g_ticks = g_units = 0;
+  }
+  const StreamServerStart server = startStreamServer(streamHub);
+  if (server.error) {
+    std::printf("%s: no stream server\n", name);
+    return;
+  }
+  testing_support::TcpClient client(server.port);
+  const auto joinDeadline = Clock::now() + std::chrono::seconds(5);
+  while (streamHub->clients().empty() && Clock::now() < joinDeadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  std::vector<double> latencies;
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    uint64_t received = 0;   // bytes of the stream so far
+    uint64_t unitEnd = 0;    // where the access unit being waited for ends
+    bool haveUnit = false;
+    Clock::time_point tickTime;
+    size_t index = 0;
+    std::vector<char> chunk(1 << 16);
+    while (!stop) {
+      pollfd fd{client.fd(), POLLIN, 0};
+      if (::poll(&fd, 1, 20) <= 0) continue;
+      const ssize_t n = ::recv(client.fd(), chunk.data(), chunk.size(), 0);
+      if (n <= 0) break;
+      const auto now = Clock::now();
+      received += static_cast<uint64_t>(n);
+      for (;;) {
+        if (!haveUnit) {
+          std::lock_guard<std::mutex> hold(g_marksLock);
+          if (g_unitLengths.empty() || g_tickTimes.empty()) break;
+          unitEnd += g_unitLengths.front();
+          tickTime = g_tickTimes.front();
+          g_unitLengths.pop_front();
+          g_tickTimes.pop_front();
+          haveUnit = true;
+        }
+        if (received < unitEnd) break;
+        if (index++ >= kWarmUpFrames) latencies.push_back(Ms(now - tickTime).count());
+        haveUnit = false;
+      }
+    }
+  });
+
+  if (csStartFramebuffer(udid, &notingFrameCallback) != 0) {
+    std::printf("%s: start failed\n", name);
+  }
+  std::this_thread::sleep_for(kWindow);
+  csStopFramebuffer();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  stop = true;
+  reader.join();
+
+  uint64_t ticks, units;
+  {
+    std::lock_guard<std::mutex> hold(g_marksLock);
+    ticks = g_ticks;
+    units = g_units;
+  }
+  std::printf("%-15s frames %4zu (ticks %llu, access units %llu%s)  p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n", name,
+              latencies.size(), static_cast<unsigned long long>(ticks), static_cast<unsigned long long>(units),
+              ticks == units ? "" : " MISMATCH", percentile(latencies, 50), percentile(latencies, 99),
+              percentile(latencies, 100));
+}
+
+double cpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream rest(text.substr(text.rfind(')') + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+size_t accessUnits(const std::string& stream) {
+  return testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(stream.data()), stream.size()).size();
+}
+
+void measureCost(const char* name, const char* udid) {
+  testing_support::BridgeProcess bridge;
+  auto port = [](const std::optional<std::string>& response) {
+    const auto at = response ? response->find("\"port\":") : std::string::npos;
+    return at == std::string::npos ? 0 : std::stoi(response->substr(at + 7));
+  };
+  const int localPort = port(bridge.request(std::string("{\"cmd\":\"start_capture\",\"udid\":\"") + udid + "\"}"));
+  const int remotePort = port(bridge.request(R"({"cmd":"start_remote_stream","bitrate":2000000,"maxDim":1280,"fps":30})"));
+  if (localPort == 0 || remotePort == 0) {
+    std::printf("%s: could not start the streams\n", name);
+    return;
+  }
+  capture_testing::StreamCollector local(static_cast<uint16_t>(localPort));
+  capture_testing::StreamCollector remote(static_cast<uint16_t>(remotePort));
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // settle: sessions built, clients joined
+
+  const size_t localBefore = accessUnits(local.bytes());
+  const size_t remoteBefore = accessUnits(remote.bytes());
+  const double cpuBefore = cpuSeconds(bridge.pid());
+  const auto start = Clock::now();
+  std::this_thread::sleep_for(kWindow);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double cpu = cpuSeconds(bridge.pid()) - cpuBefore;
+  const size_t localUnits = accessUnits(local.bytes()) - localBefore;
+  const size_t remoteUnits = accessUnits(remote.bytes()) - remoteBefore;
+  bridge.closeStdin();
+  bridge.waitForExit();
+
+  std::printf("%-15s bridge CPU %5.1f %% of one core;  local %5.1f fps, remote %5.1f fps\n", name,
+              100.0 * cpu / seconds, localUnits / seconds, remoteUnits / seconds);
+}
+
+}  // namespace
+
+int main() {
+  std::printf("Frame latency: capture tick -> last byte of its access unit at a loopback client\n");
+  std::printf("(in process; real capture loop, x264 encoder, stream hub and virtual simulator; local stream only;\n");
+  std::printf(" %d warm-up frames left out; %lld s per device)\n", kWarmUpFrames, static_cast<long long>(kWindow.count()));
+  startBridgeProcess();
+  static TimestampingMediaPlatform media(platform::x264MediaPlatform());
+  platform::installMediaPlatform(&media);
+  platform::installSimulatorPlatform(&platform::virtualSimulatorPlatform());
+  measureLatency("Virtual Phone", kVirtualPhone);
+  measureLatency("Animated Phone", kAnimatedPhone);
+
+  std::printf("\nStreaming cost: the real corvane-sim-bridge, local + remote stream (2 Mbit/s, 1280, 30 fps),\n");
+  std::printf("one client each; CPU time of the bridge process and access units received, over %lld s\n",
+              static_cast<long long>(kWindow.count()));
+  measureCost("Virtual Phone", kVirtualPhone);
+  measureCost("Animated Phone", kAnimatedPhone);
+  std::fflush(stdout);
+  _exit(0);  // capture threads of the in-process part may still be winding down
+}

@@ -1,0 +1,218 @@
+// Display capture through the real bridge and the virtual simulator: commands on stdin,
+// the local stream read from its TCP server and decoded with libavcodec.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/capture/stream_collector.h"
+#include "tests/support/bridge_process.h"
+#include "tests/support/h264_decoder.h"
+
+namespace {
+
+using capture_testing::meanLuma;
+using capture_testing::StreamCollector;
+using nlohmann::json;
+using testing_support::BridgeProcess;
+using testing_support::DecodedFrame;
+
+constexpr const char* kVirtualPhone = "7E57DE71-CE00-4000-8000-000000000001";
+constexpr const char* kDualPanelPhone = "7E57DE71-CE00-4000-8000-000000000004";
+constexpr const char* kSlowBootPhone = "7E57DE71-CE00-4000-8000-000000000005";
+constexpr const char* kHeadlessDevice = "7E57DE71-CE00-4000-8000-000000000006";
+
+// Limited-range luma of a black picture is 16; anything this dark counts as black.
+constexpr double kBlackLuma = 24;
+
+class CaptureEndToEnd : public testing::Test {
+ protected:
+  void TearDown() override {
+    bridge_.closeStdin();
+    EXPECT_EQ(bridge_.waitForExit(), 0);
+  }
+
+  json ask(const json& request) {
+    const std::optional<std::string> response = bridge_.request(request.dump());
+    EXPECT_TRUE(response.has_value()) << "no response to " << request;
+    return response ? json::parse(*response) : json();
+  }
+  json startCapture(const std::string& udid) { return ask({{"cmd", "start_capture"}, {"udid", udid}}); }
+  uint16_t startedPort(const std::string& udid) {
+    const json response = startCapture(udid);
+    EXPECT_EQ(response.value("ok", false), true) << response;
+    return response.value("port", uint16_t{0});
+  }
+  // Waits for `line` on the bridge's standard error; how often it has appeared by then.
+  size_t logged(const std::string& line) {
+    bridge_.waitForStderr(line);
+    size_t n = 0;
+    for (const auto& l : bridge_.stderrLines()) n += l == line;
+    return n;
+  }
+
+  BridgeProcess bridge_;
+};
+
+TEST_F(CaptureEndToEnd, VirtualPhoneStreamsScaledPicturesStartingWithAKeyframe) {
+  const uint16_t port = startedPort(kVirtualPhone);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(ask({{"cmd", "display_info"}}),
+            json({{"ok", true}, {"width", 1179}, {"height", 2556}, {"uiOrientation", 1}, {"screenID", 0}}));
+
+  StreamCollector client(port);
+  ASSERT_TRUE(client.connected());
+  int errors = -1;
+  const std::vector<DecodedFrame> frames = client.waitForFrames(15, 0, &errors);
+  ASSERT_GE(frames.size(), 15u);
+  EXPECT_EQ(errors, 0);
+  EXPECT_TRUE(frames.front().keyFrame);
+  for (const auto& frame : frames) {
+    EXPECT_EQ(frame.width, 884);  // 1179 x 1920 / 2556, truncated, made even
+    EXPECT_EQ(frame.height, 1920);
+  }
+  const std::string stream = client.bytes();
+  const auto units = testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
+  ASSERT_FALSE(units.empty());
+  const auto first = testing_support::inspectAccessUnit(units.front());
+  EXPECT_TRUE(first.startsWithStartCode && first.hasSps && first.hasPps && first.hasIdr && first.parameterSetsFirst);
+  EXPECT_GT(meanLuma(frames.back()), kBlackLuma);  // the home screen, not a black picture
+
+  EXPECT_EQ(logged("[Framebuffer] Capturing 1179x2556 BGRA framebuffer"), 1u);
+  EXPECT_EQ(logged("[Framebuffer] Capture started at 30fps"), 1u);
+}
+
+TEST_F(CaptureEndToEnd, SlowBootPhoneStartsAtOnceAndStreamsOnceItsDisplayIsUp) {
+  const uint16_t port = startedPort(kSlowBootPhone);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(logged("[Framebuffer] framebufferSurface not yet available — will retry IOClient"), 1u);
+  ASSERT_TRUE(bridge_.waitForStderr("nil ticks)"));
+  EXPECT_GE(logged("[Framebuffer] framebufferSurface still nil after 10 ticks — rebuilding IOClient"), 1u);
+
+  const std::regex recovered(R"(\[Framebuffer\] Capturing 1179x2556 BGRA framebuffer \(after ([0-9]+) nil ticks\))");
+  size_t recoveries = 0;
+  for (const auto& line : bridge_.stderrLines()) {
+    std::smatch match;
+    if (!std::regex_match(line, match, recovered)) continue;
+    ++recoveries;
+    EXPECT_GE(std::stoi(match[1]), 10);  // at least one rebuild came first
+  }
+  EXPECT_EQ(recoveries, 1u);
+
+  StreamCollector client(port);
+  const auto frames = client.waitForFrames(5);
+  ASSERT_GE(frames.size(), 5u);
+  EXPECT_TRUE(frames.front().keyFrame);
+  EXPECT_EQ(frames.front().width, 884);
+}
+
+TEST_F(CaptureEndToEnd, DevicesThatCannotBeCapturedAreRefusedAndLeaveARunningCaptureAlone) {
+  EXPECT_EQ(startCapture(kHeadlessDevice),
+            json({{"ok", false}, {"error", "start_capture: cs_start_framebuffer returned -3"}}));
+  EXPECT_EQ(logged("[Framebuffer] No com.apple.framebuffer.display port found (2 ports total)"), 1u);
+  EXPECT_EQ(logged("[Framebuffer] Initial IOClient setup failed"), 1u);
+  EXPECT_EQ(ask({{"cmd", "display_info"}}).value("ok", true), false);
+
+  const uint16_t port = startedPort(kVirtualPhone);
+  StreamCollector client(port);
+  ASSERT_GE(client.waitForFrames(3).size(), 3u);
+
+  const std::string unknown = "00000000-0000-4000-8000-00000000DEAD";
+  EXPECT_EQ(startCapture(unknown), json({{"ok", false}, {"error", "start_capture: cs_start_framebuffer returned -1"}}));
+  EXPECT_EQ(logged("[Framebuffer] No SimDevice for UDID " + unknown), 1u);
+  EXPECT_EQ(ask({{"cmd", "display_info"}}).value("width", 0), 1179);  // still capturing the phone
+  EXPECT_TRUE(client.waitForAccessUnits(client.accessUnitCount() + 5));
+}
+
+TEST_F(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
+  // Timeline of the device from its first I/O client: 0-3 s panel 0 redraws and panel 1
+  // is black; 3-6 s the other way round; from 6 s both are lit, panel 1 frozen.
+  const uint16_t port = startedPort(kDualPanelPhone);
+  StreamCollector client(port);
+  ASSERT_TRUE(bridge_.waitForStderr("[Framebuffer] Panel went dark — following the lit one (1179x2556)"));
+  ASSERT_TRUE(bridge_.waitForStderr("[Framebuffer] Display swapped — following panel #0 (1179x2556)"));
+  // Well past the swap, so that the newest pictures surely come after it.
+  const size_t atSwap = client.accessUnitCount();
+  const auto frames = client.waitForFrames(atSwap + 45);
+  ASSERT_GE(frames.size(), 150u);  // about 7 s of pictures
+
+  // Following keeps the stream on a lit panel. Without it, panel 0's black phase would
+  // show as 90 black pictures; with it only the tick that notices the dark panel shows
+  // black, plus the ticks before the other panel's first lit picture (the simulator
+  // renders on a thread of its own, which lags on a loaded machine).
+  size_t run = 0;
+  size_t longestBlackRun = 0;
+  for (const auto& frame : frames) {
+    run = meanLuma(frame) < kBlackLuma ? run + 1 : 0;
+    longestBlackRun = std::max(longestBlackRun, run);
+  }
+  EXPECT_LE(longestBlackRun, 15u);
+  // After the swap the pictures come from the redrawing panel: they keep changing.
+  size_t changes = 0;
+  for (size_t i = frames.size() - 10; i < frames.size(); ++i) changes += frames[i].y != frames[i - 1].y;
+  EXPECT_GE(changes, 5u);
+}
+
+TEST_F(CaptureEndToEnd, ASecondStartKeepsTheFirstClientReceiving) {
+  const uint16_t first = startedPort(kVirtualPhone);
+  StreamCollector client(first);
+  ASSERT_GE(client.waitForFrames(5).size(), 5u);
+
+  const uint16_t second = startedPort(kVirtualPhone);
+  EXPECT_NE(second, first);
+  const size_t before = client.accessUnitCount();
+  ASSERT_TRUE(client.waitForAccessUnits(before + 10));
+  int errors = -1;
+  EXPECT_GE(client.waitForFrames(before + 10, 0, &errors).size(), before + 10);
+  EXPECT_EQ(errors, 0);
+  EXPECT_FALSE(client.closedByPeer());
+}
+
+TEST_F(CaptureEndToEnd, StopEndsTheFramesButNotTheClientsAndANewStartResumesWithAKeyframe) {
+  StreamCollector client(startedPort(kVirtualPhone));
+  ASSERT_GE(client.waitForFrames(5).size(), 5u);
+  EXPECT_EQ(ask({{"cmd", "stop_capture"}}), json({{"ok", true}}));
+  EXPECT_EQ(ask({{"cmd", "display_info"}}).value("ok", true), false);
+
+  const size_t stopped = client.waitForQuiet(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // fifteen ticks' worth
+  EXPECT_EQ(client.size(), stopped);
+  EXPECT_FALSE(client.closedByPeer());
+
+  startedPort(kVirtualPhone);
+  const auto resumed = client.waitForFrames(5, stopped);
+  ASSERT_GE(resumed.size(), 5u);
+  EXPECT_TRUE(resumed.front().keyFrame);
+  const std::string rest = client.bytes(stopped);
+  const auto units = testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(rest.data()), rest.size());
+  ASSERT_FALSE(units.empty());
+  const auto first = testing_support::inspectAccessUnit(units.front());
+  EXPECT_TRUE(first.hasSps && first.hasPps && first.hasIdr && first.parameterSetsFirst);
+}
+
+// Run under ThreadSanitizer in CI: the bridge binary of that build is instrumented too,
+// and reports any race on its standard error.
+TEST_F(CaptureEndToEnd, StressStartRefreshInfoStopWithAClientAttached) {
+  std::unique_ptr<StreamCollector> client;
+  for (int round = 0; round < 200; ++round) {
+    const uint16_t port = startedPort(kDualPanelPhone);
+    ASSERT_NE(port, 0) << "round " << round;
+    if (!client) client = std::make_unique<StreamCollector>(port);
+    ASSERT_EQ(ask({{"cmd", "refresh_display"}}), json({{"ok", true}})) << "round " << round;
+    const json info = ask({{"cmd", "display_info"}});
+    ASSERT_EQ(info.value("width", 0), 1179) << "round " << round << ": " << info;
+    ASSERT_EQ(ask({{"cmd", "stop_capture"}}), json({{"ok", true}})) << "round " << round;
+  }
+  EXPECT_TRUE(bridge_.running());
+  EXPECT_GT(client->size(), 0u);
+  EXPECT_FALSE(client->closedByPeer());
+  for (const auto& line : bridge_.stderrLines()) {
+    EXPECT_EQ(line.find("ThreadSanitizer"), std::string::npos) << line;
+    EXPECT_EQ(line.find("AddressSanitizer"), std::string::npos) << line;
+    EXPECT_EQ(line.find("runtime error"), std::string::npos) << line;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// Long runs of the real bridge's streams under client churn, stalled clients and remote
+// stream restarts: descriptors come back, watchers lose nothing, every picture decodes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/soak/soak_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::BridgeProcess;
+using testing_support::TcpClient;
+
+void expectCleanStream(const soak::StreamCheck& check, size_t minimumUnits) {
+  EXPECT_GE(check.accessUnits, minimumUnits);
+  EXPECT_EQ(check.decodedFrames, check.accessUnits) << check.firstProblem;
+  EXPECT_EQ(check.decodeErrors, 0) << check.firstProblem;
+  EXPECT_EQ(check.keyframesWithoutParameterSets, 0) << check.firstProblem;
+}
+
+TEST(StreamSoak, ClientChurnLeaksNoDescriptorAndLosesNothingForASteadyClient) {
+  const int cycles = 500 / soak::kSanitizerDivisor;
+  BridgeProcess bridge;
+  const uint16_t port = soak::startCapture(bridge, soak::kAnimatedPhone);
+  ASSERT_NE(port, 0);
+  soak::StreamReader steady(port);
+  ASSERT_TRUE(steady.connected());
+  ASSERT_TRUE(steady.waitForMoreThan(0));
+  const int startDescriptors = soak::countOpenDescriptors(bridge.pid());
+  ASSERT_GT(startDescriptors, 0);
+
+  for (int i = 0; i < cycles; ++i) {
+    TcpClient client(port);
+    ASSERT_TRUE(client.connected()) << "cycle " << i;
+    // Some clients take a little of the stream before they leave, so clients are dropped
+    // both mid-stream and before their first byte.
+    if (i % 25 == 0) client.readExactly(1, 2s);
+  }
+  const size_t afterChurn = steady.size();
+  // Departed clients are dropped at the next write to them, so the count settles a few
+  // frames later.
+  const auto end = std::chrono::steady_clock::now() + testing_support::kDefaultDeadline;
+  int descriptors = soak::countOpenDescriptors(bridge.pid());
+  while (descriptors != startDescriptors && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(20ms);
+    descriptors = soak::countOpenDescriptors(bridge.pid());
+  }
+  EXPECT_EQ(descriptors, startDescriptors);
+  ASSERT_TRUE(steady.waitForMoreThan(afterChurn));
+  steady.stop();
+
+  const soak::StreamCheck check = soak::checkStream(steady.bytes());
+  expectCleanStream(check, 10);
+  EXPECT_EQ(check.frameNumberGaps, 0) << check.firstProblem;
+  bridge.closeStdin();
+  EXPECT_EQ(bridge.waitForExit(), 0);
+}
+
+TEST(StreamSoak, ClientsThatNeverReadDoNotHoldUpWatchersOrStopCapture) {
+  BridgeProcess bridge;
+  const uint16_t port = soak::startCapture(bridge, soak::kAnimatedPhone);
+  ASSERT_NE(port, 0);
+  soak::StreamReader first(port);
+  soak::StreamReader second(port);
+  ASSERT_TRUE(first.waitForMoreThan(0));
+  ASSERT_TRUE(second.waitForMoreThan(0));
+
+  // New stalled clients keep arriving, so one is always filling up or being waited on.
+  std::vector<std::unique_ptr<soak::StalledClient>> stalled;
+  for (int round = 0; round < 4; ++round) {
+    for (int i = 0; i < 3; ++i) {
+      stalled.push_back(std::make_unique<soak::StalledClient>(port));
+      ASSERT_TRUE(stalled.back()->connected());
+    }
+    const size_t firstBefore = first.size();
+    const size_t secondBefore = second.size();
+    EXPECT_TRUE(first.waitForMoreThan(firstBefore)) << "round " << round;
+    EXPECT_TRUE(second.waitForMoreThan(secondBefore)) << "round " << round;
+  }
+  stalled.push_back(std::make_unique<soak::StalledClient>(port));
+  std::this_thread::sleep_for(100ms);  // lets the keyframe for the last one go out
+
+  const auto asked = std::chrono::steady_clock::now();
+  const auto response = bridge.request(R"({"cmd":"stop_capture"})", 3000ms);
+  ASSERT_TRUE(response.has_value()) << "stop_capture took more than 3 s";
+  EXPECT_EQ(soak::parsedResponse(response), (json{{"ok", true}}));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
+
+  first.stop();
+  second.stop();
+  // Each stalled client may hold a write up to the send time-out, so only a few
+  // pictures are certain to arrive meanwhile.
+  expectCleanStream(soak::checkStream(first.bytes()), 2);
+  expectCleanStream(soak::checkStream(second.bytes()), 2);
+  bridge.closeStdin();
+  EXPECT_EQ(bridge.waitForExit(), 0);
+}
+
+TEST(StreamSoak, RemoteStreamRestartsAndRetunesKeepEveryAccessUnitDecodable) {
+  const int operations = 60 / soak::kSanitizerDivisor;
+  BridgeProcess bridge;
+  ASSERT_NE(soak::startCapture(bridge, soak::kAnimatedPhone), 0);
+  auto start = [&](int bitrate, int maxDim, int fps) {
+    return soak::parsedResponse(bridge.request("{\"cmd\":\"start_remote_stream\",\"bitrate\":" +
+                                               std::to_string(bitrate) + ",\"maxDim\":" + std::to_string(maxDim) +
+                                               ",\"fps\":" + std::to_string(fps) + "}"));
+  };
+  const json started = start(1000000, 640, 30);
+  ASSERT_TRUE(started.value("ok", false)) << started;
+  const uint16_t port = started["port"].get<uint16_t>();
+  soak::StreamReader remote(port);
+  ASSERT_TRUE(remote.waitForMoreThan(0));
+
+  std::mt19937 random(20261209);
+  const int dims[] = {240, 320, 480, 640, 720, 1280};
+  const int fpsChoices[] = {5, 15, 24, 30, 60};
+  bool running = true;
+  for (int i = 0; i < operations; ++i) {
+    const int bitrate = 200000 + static_cast<int>(random() % 4000000);
+    const int maxDim = dims[random() % std::size(dims)];
+    const int fps = fpsChoices[random() % std::size(fpsChoices)];
+    json response;
+    switch (random() % 4) {
+      case 0:
+        response = soak::parsedResponse(bridge.request(R"({"cmd":"stop_remote_stream"})"));
+        running = false;
+        break;
+      case 1:
+        response = start(bitrate, maxDim, fps);
+        if (response.value("ok", false)) {
+          EXPECT_EQ(response["port"], port);
+        }
+        running = true;
+        break;
+      default:
+        response = soak::parsedResponse(bridge.request(
+            "{\"cmd\":\"set_stream_params\",\"bitrate\":" + std::to_string(bitrate) + ",\"maxDim\":" +
+            std::to_string(maxDim) + ",\"fps\":" + std::to_string(fps) + "}"));
+        break;
+    }
+    EXPECT_TRUE(response.value("ok", false)) << "operation " << i << ": " << response;
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+  }
+  if (!running) {
+    ASSERT_TRUE(start(800000, 480, 30).value("ok", false));
+  }
+  const size_t before = remote.size();
+  ASSERT_TRUE(remote.waitForMoreThan(before));
+  EXPECT_EQ(soak::parsedResponse(bridge.request(R"({"cmd":"stop_remote_stream"})")), (json{{"ok", true}}));
+  remote.stop();
+
+  const soak::StreamCheck check = soak::checkStream(remote.bytes());
+  expectCleanStream(check, 10);
+  bridge.closeStdin();
+  EXPECT_EQ(bridge.waitForExit(), 0);
+}
+
+}  // namespace

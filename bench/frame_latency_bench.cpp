@@ -23,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <mutex>
@@ -95,7 +96,7 @@ double percentile(std::vector<double> values, double p) {
   return values[index];
 }
 
-void measureLatency(const char* name, const char* udid) {
+void measureLatency(const char* name, const char* key, const char* udid) {
   {
     std::lock_guard<std::mutex> hold(g_marksLock);
     g_tickTimes.clear();
@@ -159,10 +160,13 @@ void measureLatency(const char* name, const char* udid) {
     ticks = g_ticks;
     units = g_units;
   }
+  // A stop drops what the encoder still holds, so the last few ticks may have no unit.
   std::printf("%-15s frames %4zu (ticks %llu, access units %llu%s)  p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n", name,
               latencies.size(), static_cast<unsigned long long>(ticks), static_cast<unsigned long long>(units),
-              ticks == units ? "" : " MISMATCH", percentile(latencies, 50), percentile(latencies, 99),
+              units <= ticks ? "" : " MISMATCH", percentile(latencies, 50), percentile(latencies, 99),
               percentile(latencies, 100));
+  std::printf("RESULT\t%s\t%zu\t%.2f\t%.2f\tms\tframe latency, %s: capture tick to last byte at a client\n", key,
+              latencies.size(), percentile(latencies, 50), percentile(latencies, 99), name);
 }
 
 double cpuSeconds(pid_t pid) {
@@ -182,7 +186,7 @@ size_t accessUnits(const std::string& stream) {
   return testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(stream.data()), stream.size()).size();
 }
 
-void measureCost(const char* name, const char* udid) {
+void measureCost(const char* name, const char* key, const char* udid) {
   testing_support::BridgeProcess bridge;
   auto port = [](const std::optional<std::string>& response) {
     const auto at = response ? response->find("\"port\":") : std::string::npos;
@@ -212,11 +216,20 @@ void measureCost(const char* name, const char* udid) {
 
   std::printf("%-15s bridge CPU %5.1f %% of one core;  local %5.1f fps, remote %5.1f fps\n", name,
               100.0 * cpu / seconds, localUnits / seconds, remoteUnits / seconds);
+  std::printf("RESULT\tframe_cpu_%s\t1\t%.1f\t-\t%% core\tbridge CPU streaming the %s (local + remote, one client each)\n",
+              key, 100.0 * cpu / seconds, name);
+  std::printf("RESULT\tframe_fps_%s_local\t1\t%.1f\t-\tfps\tlocal stream frame rate, %s\n", key,
+              localUnits / seconds, name);
+  std::printf("RESULT\tframe_fps_%s_remote\t1\t%.1f\t-\tfps\tremote stream frame rate, %s\n", key,
+              remoteUnits / seconds, name);
 }
 
 }  // namespace
 
 int main() {
+  double load[1] = {0};
+  getloadavg(load, 1);
+  std::printf("Load average at start: %.2f (figures are only meaningful on an otherwise idle machine)\n", load[0]);
   std::printf("Frame latency: capture tick -> last byte of its access unit at a loopback client\n");
   std::printf("(in process; real capture loop, x264 encoder, stream hub and virtual simulator; local stream only;\n");
   std::printf(" %d warm-up frames left out; %lld s per device)\n", kWarmUpFrames, static_cast<long long>(kWindow.count()));
@@ -224,14 +237,14 @@ int main() {
   static TimestampingMediaPlatform media(platform::x264MediaPlatform());
   platform::installMediaPlatform(&media);
   platform::installSimulatorPlatform(&platform::virtualSimulatorPlatform());
-  measureLatency("Virtual Phone", kVirtualPhone);
-  measureLatency("Animated Phone", kAnimatedPhone);
+  measureLatency("Virtual Phone", "frame_latency_phone", kVirtualPhone);
+  measureLatency("Animated Phone", "frame_latency_animated", kAnimatedPhone);
 
   std::printf("\nStreaming cost: the real corvane-sim-bridge, local + remote stream (2 Mbit/s, 1280, 30 fps),\n");
   std::printf("one client each; CPU time of the bridge process and access units received, over %lld s\n",
               static_cast<long long>(kWindow.count()));
-  measureCost("Virtual Phone", kVirtualPhone);
-  measureCost("Animated Phone", kAnimatedPhone);
+  measureCost("Virtual Phone", "phone", kVirtualPhone);
+  measureCost("Animated Phone", "animated", kAnimatedPhone);
   std::fflush(stdout);
   _exit(0);  // capture threads of the in-process part may still be winding down
 }

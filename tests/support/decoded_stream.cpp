@@ -57,6 +57,7 @@ void DecodedStream::readLoop() {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the server closed the stream
     pending.append(buffer, static_cast<size_t>(n));
+    bytesReceived_ += n;
     lastArrival = Clock::now();
   }
   if (!pending.empty()) decode(pending, lastArrival);

@@ -57,6 +57,7 @@ class DecodedStream {
 
   int framesDecoded() const { return framesDecoded_.load(); }
   int decodeErrors() const { return decodeErrors_.load(); }
+  long long bytesReceived() const { return bytesReceived_.load(); }
 
  private:
   void readLoop();
@@ -67,6 +68,7 @@ class DecodedStream {
   std::atomic<bool> stop_{false};
   std::atomic<int> framesDecoded_{0};
   std::atomic<int> decodeErrors_{0};
+  std::atomic<long long> bytesReceived_{0};
 
   std::mutex lock_;
   std::condition_variable matched_;

@@ -35,8 +35,35 @@ void PatternSurface::fillRows(size_t y0, size_t y1, uint8_t r, uint8_t g, uint8_
   seed_.fetch_add(1);
 }
 
-void PatternSurface::draw(int frame, bool noiseBand) {
-  const size_t noiseTop = noiseBand ? height_ * 3 / 4 : height_;
+void PatternSurface::drawScrolling(int frame) {
+  // A page scrolling up 7 px per frame: light background, lines of dark text-like glyphs,
+  // and every 600 px a colourful picture with a gradient.
+  for (size_t y = 0; y < height_; ++y) {
+    const size_t py = y + 7 * static_cast<size_t>(frame);
+    uint8_t* row = &pixels_[y * width_ * 4];
+    for (size_t x = 0; x < width_; ++x) {
+      uint8_t* p = row + x * 4;
+      uint8_t r = 240, g = 240, b = 236;
+      if (py % 600 >= 420) {
+        const uint32_t h = hash(static_cast<uint32_t>(py / 600));
+        r = static_cast<uint8_t>((h & 0xFF) / 2 + x / 16);
+        g = static_cast<uint8_t>(((h >> 8) & 0xFF) / 2 + (py % 600 - 420) / 2);
+        b = static_cast<uint8_t>(((h >> 16) & 0xFF) / 2 + 40);
+      } else if (py % 30 < 18 && x >= 24 && x + 24 < width_) {
+        const uint32_t cell = hash(static_cast<uint32_t>((py / 30) * 4099 + x / 12));
+        // Glyphs of 3x4 strokes, 4x4 px each, in 12 px cells; some cells are spaces.
+        const uint32_t stroke = static_cast<uint32_t>((py % 30) / 4 * 3 + (x % 12) / 4);
+        const bool ink = (cell & 7) != 0 && (x % 12) < 10 && ((cell >> (8 + stroke)) & 1) != 0;
+        if (ink) r = g = b = 30;
+      }
+      p[0] = b, p[1] = g, p[2] = r, p[3] = 255;
+    }
+  }
+  seed_.fetch_add(1);
+}
+
+void PatternSurface::drawMoving(int frame) {
+  const size_t noiseTop = height_ * 3 / 4;
   const uint32_t f = static_cast<uint32_t>(frame);
   for (size_t y = 0; y < height_; ++y) {
     uint8_t* row = &pixels_[y * width_ * 4];

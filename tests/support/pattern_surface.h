@@ -1,7 +1,6 @@
 // A BGRA surface whose picture the test redraws frame by frame, for encoder tests and
-// benchmarks: solid fills, vertical colour bands, or a moving pattern that keeps an
-// encoder busy (a scrolling block pattern over the whole picture plus a band of fresh
-// noise in every frame).
+// benchmarks: solid fills, colour bands, a moving pattern that keeps an encoder busy (a
+// scrolling block pattern plus a band of fresh noise in every frame), or a scrolling page.
 //
 // Drawing and reading must not overlap: the test draws between encodes (the media
 // platform reads the surface only inside encodeFrame, under the read-only lock).
@@ -37,13 +36,11 @@ class PatternSurface : public platform::Surface {
   // Rows [y0, y1) in one colour.
   void fillRows(size_t y0, size_t y1, uint8_t r, uint8_t g, uint8_t b);
   // The moving pattern at frame `frame`: everything moves from frame to frame.
-  void drawMoving(int frame) { draw(frame, true); }
-  // The scrolling block pattern alone, over the whole picture (screen-like motion).
-  void drawScrolling(int frame) { draw(frame, false); }
+  void drawMoving(int frame);
+  // Screen-like motion: a page of text and pictures scrolling over the whole surface.
+  void drawScrolling(int frame);
 
  private:
-  void draw(int frame, bool noiseBand);
-
   size_t width_;
   size_t height_;
   std::vector<uint8_t> pixels_;

@@ -131,12 +131,13 @@ StreamServerSocketOps defaultStreamServerSocketOps() {
 }
 
 void setStreamServerSocketOpsForTesting(const StreamServerSocketOps& ops) {
-  // Every table installed stays alive: an accept loop may still be reading an old one.
+  // Every table installed stays alive, even through exit: an accept loop may still be
+  // reading an old one.
   static std::mutex installedLock;
-  static std::list<StreamServerSocketOps> installed;  // guarded by installedLock
+  static auto* installed = new std::list<StreamServerSocketOps>();  // guarded by installedLock
   std::lock_guard<std::mutex> hold(installedLock);
-  installed.push_back(ops);
-  g_socketOps.store(&installed.back(), std::memory_order_release);
+  installed->push_back(ops);
+  g_socketOps.store(&installed->back(), std::memory_order_release);
 }
 
 StreamServerStart startStreamServer(std::shared_ptr<StreamHub> hub) {

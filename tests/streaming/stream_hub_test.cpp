@@ -43,6 +43,9 @@ class StreamHubTest : public testing::Test {
       EXPECT_TRUE(clients.back()->connected());
     }
     EXPECT_TRUE(eventually([&] { return hub_->clients().size() == count; }));
+    // The keyframe action runs after the join; wait for it too, so that no accept
+    // thread still touches the fixture when the test ends.
+    EXPECT_TRUE(eventually([&] { return keyframes_.load() >= static_cast<int>(count); }));
     return clients;
   }
 

@@ -168,6 +168,7 @@ TEST_F(StreamServerTest, UnusableListeningSocketEndsTheServerButKeepsItsClients)
   }
   TcpClient wakeUp(server.port);
   EXPECT_TRUE(eventually([&] { return !listensOnLoopback(server.port); }));
+  EXPECT_TRUE(eventually([&] { return keyframes_.load() == 2; }));
   EXPECT_EQ(hub_->clients().size(), 2u);
   TcpClient refused(server.port);
   EXPECT_FALSE(refused.connected());

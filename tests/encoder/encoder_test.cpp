@@ -77,6 +77,14 @@ TEST_F(EncoderTest, FirstLocalFrameBuildsConfiguredSessionAndLaterFramesReuseIt)
   EXPECT_THAT(log.lines(), ::testing::ElementsAre("[Encoder] local: source 1200x2600 → encode 886x1920 (quality VBR)"));
 }
 
+TEST_F(EncoderTest, MissingPixelBufferIsNotAFrame) {
+  SHEncoderSetLocalCallback(testing_support::recordLocalFrame);
+  SHEncoderEncode(nullptr, 1200, 2600);
+  EXPECT_TRUE(media.createCalls().empty());
+  encode(1200, 2600);
+  EXPECT_THAT(times(media.lastSession()), ::testing::ElementsAre(0));
+}
+
 TEST_F(EncoderTest, OutputSizeFollowsTheLimitAndScalingIsSetOnlyWhenTheSizeChanges) {
   struct Row {
     int32_t width, height, maxDim, outW, outH;

@@ -20,6 +20,7 @@ DecodedStream::~DecodedStream() {
 void DecodedStream::watch(Predicate predicate) {
   std::lock_guard<std::mutex> hold(lock_);
   predicate_ = std::move(predicate);
+  armedAt_ = Clock::now();
   match_.reset();
 }
 
@@ -69,7 +70,7 @@ void DecodedStream::decode(const std::string& bytes, Clock::time_point arrived) 
   for (DecodedFrame& frame : frames) {
     ++framesDecoded_;
     std::lock_guard<std::mutex> hold(lock_);
-    if (!predicate_ || match_) continue;
+    if (!predicate_ || match_ || arrived < armedAt_) continue;
     if (predicate_(frame)) {
       match_ = Match{std::move(frame), arrived};
       matched_.notify_all();

@@ -48,7 +48,8 @@ class DecodedStream {
 
   bool connected() const { return client_.connected(); }
 
-  // Arms a watch (replacing any earlier one) for pictures decoded from now on.
+  // Arms a watch (replacing any earlier one) for pictures whose bytes arrive from now on
+  // (a picture still in the decoding backlog from before never matches).
   void watch(Predicate predicate);
   // The armed watch's match, waiting for it up to `deadline`; nothing when it passes.
   std::optional<Match> waitForMatch(std::chrono::milliseconds deadline = kDefaultDeadline);
@@ -73,6 +74,7 @@ class DecodedStream {
   std::mutex lock_;
   std::condition_variable matched_;
   Predicate predicate_;           // guarded by lock_
+  Clock::time_point armedAt_;     // guarded by lock_
   std::optional<Match> match_;    // guarded by lock_
   std::thread reader_;
 };

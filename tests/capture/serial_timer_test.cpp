@@ -162,6 +162,9 @@ TEST(SerialTimer, TimerDestroyedInsideItsOwnHandlerFinishesCleanly) {
   // The handler (and the token it holds) goes away once the detached thread has ended.
   ASSERT_TRUE(waitFor([&] { return watch.expired(); }));
   EXPECT_EQ(runs.load(), 1);
+  // The handler cleared `timer` under ownerLock; read it under the same lock.
+  std::lock_guard<std::mutex> hold(ownerLock);
+  EXPECT_EQ(timer, nullptr);
 }
 
 TEST(SerialTimer, RunsOnAThreadNamedAfterTheLabelOnTheSteadyClock) {

@@ -206,7 +206,12 @@ TEST_F(CaptureEndToEnd, StressStartRefreshInfoStopWithAClientAttached) {
     ASSERT_EQ(ask({{"cmd", "stop_capture"}}), json({{"ok", true}})) << "round " << round;
   }
   EXPECT_TRUE(bridge_.running());
-  EXPECT_GT(client->size(), 0u);
+  // A round is often shorter than the first encode, so the churn itself may deliver
+  // nothing. The client attached in the first round must still be served: a new start
+  // reaches it.
+  const size_t before = client->accessUnitCount();
+  startedPort(kDualPanelPhone);
+  EXPECT_TRUE(client->waitForAccessUnits(before + 5));
   EXPECT_FALSE(client->closedByPeer());
   for (const auto& line : bridge_.stderrLines()) {
     EXPECT_EQ(line.find("ThreadSanitizer"), std::string::npos) << line;

@@ -140,15 +140,17 @@ TEST_F(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
 
   // Following keeps the stream on a lit panel. Without it, panel 0's black phase would
   // show as 90 black pictures; with it only the tick that notices the dark panel shows
-  // black, plus the ticks before the other panel's first lit picture (the simulator
-  // renders on a thread of its own, which lags on a loaded machine).
+  // black, plus the ticks before the other panel's first lit picture. The simulator
+  // renders on a thread of its own, which lags on a loaded machine and under the
+  // sanitizers (23 black pictures were seen under ThreadSanitizer), so the bound is half
+  // of the dark phase: well clear of both.
   size_t run = 0;
   size_t longestBlackRun = 0;
   for (const auto& frame : frames) {
     run = meanLuma(frame) < kBlackLuma ? run + 1 : 0;
     longestBlackRun = std::max(longestBlackRun, run);
   }
-  EXPECT_LE(longestBlackRun, 15u);
+  EXPECT_LE(longestBlackRun, 45u);
   // After the swap the pictures come from the redrawing panel: they keep changing.
   size_t changes = 0;
   for (size_t i = frames.size() - 10; i < frames.size(); ++i) changes += frames[i].y != frames[i - 1].y;

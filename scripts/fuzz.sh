@@ -16,7 +16,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
   exit 2
 fi
 
-scripts/install-deps.sh
+scripts/install-deps.sh fuzz
 
 targets=()
 for corpus in fuzz/corpus/*/; do

@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project needs to build, test and benchmark.
-# Installs only what is missing; needs root (or sudo) when something is missing.
+# Installs the Debian 12 packages the project needs. Installs only what is missing;
+# needs root (or sudo) when something is missing.
+#
+# Usage: scripts/install-deps.sh [group ...]
+#   build  compilers, CMake and the libraries the two programs link
+#   test   build, plus GoogleTest and FFmpeg's decoding libraries (the test suite)
+#   fuzz   build, plus clang and its sanitizer runtimes (the fuzz targets)
+#   tools  the ffmpeg command line (the demo's video and picture, the encode benchmark)
+# Without a group: all of them.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git
-  libx264-dev libyuv-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev
-  libavcodec-dev libavutil-dev ffmpeg
-  clang libclang-rt-dev
-)
+build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
+test=(libgtest-dev libgmock-dev libavcodec-dev libavutil-dev)
+fuzz=(clang libclang-rt-dev)
+tools=(ffmpeg)
+
+groups=("$@")
+if ((${#groups[@]} == 0)); then groups=(build test fuzz tools); fi
+
+packages=("${build[@]}")
+for group in "${groups[@]}"; do
+  case $group in
+    build) ;;
+    test) packages+=("${test[@]}") ;;
+    fuzz) packages+=("${fuzz[@]}") ;;
+    tools) packages+=("${tools[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

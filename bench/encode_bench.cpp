@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bridge/encoder/encoder.h"
 #include "bridge/encoder/remote_stream.h"
 #include "bridge/platform/x264/x264_media_platform.h"
@@ -74,21 +75,9 @@ void record(StreamStats* stats, uint64_t length) {
 void onLocal(const uint8_t*, uint64_t length) { record(&g_local, length); }
 void onRemote(const uint8_t*, uint64_t length) { record(&g_remote, length); }
 
-double percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5))];
-}
-
-double cpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-}
-
 // Runs a shell command and returns the CPU seconds it used (children's rusage).
 double runMeasured(const std::string& command) {
-  const double before = cpuSeconds(RUSAGE_CHILDREN);
+  const double before = bench::rusageCpuSeconds(RUSAGE_CHILDREN);
   const pid_t pid = fork();
   if (pid == 0) {
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -97,7 +86,7 @@ double runMeasured(const std::string& command) {
   int status = 0;
   waitpid(pid, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "ffmpeg failed: %s\n", command.c_str());
-  return cpuSeconds(RUSAGE_CHILDREN) - before;
+  return bench::rusageCpuSeconds(RUSAGE_CHILDREN) - before;
 }
 
 }  // namespace
@@ -124,7 +113,7 @@ int main(int argc, char** argv) {
   SHEncoderSetLocalCallback(onLocal);
   SHStartRemoteStream(onRemote, 2000000, 1280, 30);
   std::vector<double> callTimes;
-  const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+  const double cpuBefore = bench::rusageCpuSeconds(RUSAGE_SELF);
   const auto start = Clock::now();
   for (int i = 0; i < frames; ++i) {
     std::this_thread::sleep_until(start + std::chrono::microseconds(33333LL * i));
@@ -144,7 +133,7 @@ int main(int argc, char** argv) {
   }
   SHEncoderStopAll();
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  const double bridgeCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+  const double bridgeCpu = bench::rusageCpuSeconds(RUSAGE_SELF) - cpuBefore;
 
   // The same work by the ffmpeg command line: crop to the output aspect (as Trim does:
   // 884x1920 keeps 1177 of the 1179 columns, 590x1280 keeps 1178),
@@ -166,7 +155,7 @@ int main(int argc, char** argv) {
   std::printf("encode_bench: %d frames of %dx%d BGRA with full-screen motion, achieved %.1f fps\n", frames, kWidth,
               kHeight, frames / wall);
   std::printf("  conversion (capture thread CPU per frame, both encoders): p50 %.2f ms  p99 %.2f ms\n",
-              percentile(callTimes, 0.5), percentile(callTimes, 0.99));
+              bench::percentile(callTimes, 50), bench::percentile(callTimes, 99));
   const struct {
     const char* name;
     const StreamStats& stats;
@@ -175,8 +164,8 @@ int main(int argc, char** argv) {
     std::printf("  %s: %zu frames, %.0f kbit/s; encode CPU p50 %.2f ms p99 %.2f ms; hand-in to output p50 %.2f ms "
                 "p99 %.2f ms\n",
                 stream.name, stream.stats.latency.size(), stream.stats.bytes * 8.0 / 1000.0 / seconds,
-                percentile(stream.stats.cpu, 0.5), percentile(stream.stats.cpu, 0.99),
-                percentile(stream.stats.latency, 0.5), percentile(stream.stats.latency, 0.99));
+                bench::percentile(stream.stats.cpu, 50), bench::percentile(stream.stats.cpu, 99),
+                bench::percentile(stream.stats.latency, 50), bench::percentile(stream.stats.latency, 99));
   }
   std::printf("  bridge CPU: %.2f s over %.2f s wall = %.2f cores (%.2f cores at 30 fps)\n", bridgeCpu, wall,
               bridgeCpu / wall, bridgeCpu / seconds);
@@ -185,11 +174,11 @@ int main(int argc, char** argv) {
   std::printf("  ffmpeg command: %s\n", command.c_str());
   // Machine-readable summary for scripts/bench.sh: name, samples, value, p99, unit, what.
   std::printf("RESULT\tencode_call\t%zu\t%.2f\t%.2f\tms\tencode call on the capture thread (conversion), %dx%d BGRA\n",
-              callTimes.size(), percentile(callTimes, 0.5), percentile(callTimes, 0.99), kWidth, kHeight);
+              callTimes.size(), bench::percentile(callTimes, 50), bench::percentile(callTimes, 99), kWidth, kHeight);
   std::printf("RESULT\tencode_local\t%zu\t%.2f\t%.2f\tms\tlocal encode 884x1920 quality VBR, output-thread CPU\n",
-              g_local.cpu.size(), percentile(g_local.cpu, 0.5), percentile(g_local.cpu, 0.99));
+              g_local.cpu.size(), bench::percentile(g_local.cpu, 50), bench::percentile(g_local.cpu, 99));
   std::printf("RESULT\tencode_remote\t%zu\t%.2f\t%.2f\tms\tremote encode 590x1280 2 Mbit/s, output-thread CPU\n",
-              g_remote.cpu.size(), percentile(g_remote.cpu, 0.5), percentile(g_remote.cpu, 0.99));
+              g_remote.cpu.size(), bench::percentile(g_remote.cpu, 50), bench::percentile(g_remote.cpu, 99));
   std::printf("RESULT\tencode_cpu_bridge\t%d\t%.2f\t-\tcores\tCPU of both encoders at 30 fps\n", frames,
               bridgeCpu / seconds);
   std::printf("RESULT\tencode_cpu_ffmpeg\t%d\t%.2f\t-\tcores\tCPU of the ffmpeg command line, same work (ratio %.2f)\n",

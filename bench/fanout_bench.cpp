@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bridge/streaming/stream_hub.h"
 #include "bridge/streaming/stream_server.h"
 #include "tests/support/bridge_process.h"
@@ -27,12 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr size_t kUnitBytes = 50 * 1024;
-
-double cpuSeconds(int who) {
-  struct rusage usage{};
-  ::getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Result {
   double megabytesPerSecond;
@@ -67,14 +62,14 @@ Result run(int clients, int units) {
 
   std::vector<uint8_t> unit(kUnitBytes);
   for (size_t i = 0; i < unit.size(); ++i) unit[i] = static_cast<uint8_t>(i * 13);
-  const double processBefore = cpuSeconds(RUSAGE_SELF);
+  const double processBefore = bench::rusageCpuSeconds(RUSAGE_SELF);
   const auto start = Clock::now();
-  const double senderBefore = cpuSeconds(RUSAGE_THREAD);
+  const double senderBefore = bench::rusageCpuSeconds(RUSAGE_THREAD);
   for (int u = 0; u < units; ++u) hub->broadcast(unit);
-  const double senderCpu = cpuSeconds(RUSAGE_THREAD) - senderBefore;
+  const double senderCpu = bench::rusageCpuSeconds(RUSAGE_THREAD) - senderBefore;
   for (auto& reader : readers) reader.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const double processCpu = cpuSeconds(RUSAGE_SELF) - processBefore;
+  const double processCpu = bench::rusageCpuSeconds(RUSAGE_SELF) - processBefore;
 
   for (int fd : hub->clients()) ::close(fd);  // the accept thread keeps running, idle
   return Result{

@@ -8,9 +8,10 @@
 //   - the local frame callback is the real one behind a pass-through that notes each
 //     access unit's length before handing it on to the stream hub.
 // A loopback TCP client reads the local stream and notes when the last byte of each
-// access unit arrives. Every tick's frame yields exactly one access unit, in order, so
-// the n-th tick pairs with the n-th access unit (the counts are checked). Latency is
-// from the tick to that last byte. The first 15 frames are left out as warm-up.
+// access unit arrives. Each access unit is paired with the tick that captured its frame
+// through the frame's presentation time (the encoder stamps tick n as n/30 s), so a
+// frame the encoder dropped because it was behind does not shift the pairing. Latency
+// is from the tick to that last byte. The first 15 frames are left out as warm-up.
 //
 // Part 2, cost (the real binary): corvane-sim-bridge is started as a child, capture and
 // the remote stream (2 Mbit/s, 1280, 30 fps) are started with a client on each stream,
@@ -26,17 +27,20 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bridge/capture/capture.h"
 #include "bridge/control/process_start.h"
 #include "bridge/platform/media_platform.h"
 #include "bridge/platform/virtual_simulator/virtual_simulator.h"
 #include "bridge/platform/x264/x264_media_platform.h"
+#include "bridge/platform/x264/x264_sample.h"
 #include "bridge/streaming/stream_hubs.h"
 #include "bridge/streaming/stream_server.h"
 #include "tests/capture/stream_collector.h"
@@ -53,11 +57,38 @@ constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";
 constexpr int kWarmUpFrames = 15;
 constexpr auto kWindow = std::chrono::seconds(5);
 
+struct Unit {
+  uint64_t length;
+  int64_t tick;  // the capture tick of its frame
+};
+
 std::mutex g_marksLock;
-std::deque<Clock::time_point> g_tickTimes;  // guarded by g_marksLock
-std::deque<uint64_t> g_unitLengths;         // guarded by g_marksLock
-uint64_t g_ticks = 0;                       // guarded by g_marksLock
-uint64_t g_units = 0;                       // guarded by g_marksLock
+std::vector<Clock::time_point> g_tickTimes;  // indexed by tick; guarded by g_marksLock
+std::deque<Unit> g_units;                    // guarded by g_marksLock
+uint64_t g_unitCount = 0;                    // guarded by g_marksLock
+// The tick of the sample being handed to the frame callback. Written and read on the
+// session's output thread only (the callback runs inside the session's output callback).
+std::atomic<int64_t> g_outputTick{-1};
+
+// Notes each sample's tick (from its presentation time) before the encoder's own output
+// callback turns the sample into an access unit.
+struct SessionOutput {
+  platform::CompressionOutputCallback callback;
+  void* context;
+};
+
+void notingOutputCallback(void* outputContext, void* frameContext, int32_t status, uint32_t infoFlags,
+                          const platform::EncodedSample* sample) {
+  const auto* output = static_cast<const SessionOutput*>(outputContext);
+  const auto* x264Sample = dynamic_cast<const platform::x264impl::X264EncodedSample*>(sample);
+  int64_t tick = -1;
+  if (x264Sample != nullptr) {
+    const platform::MediaTime pts = x264Sample->presentationTime();
+    if (pts.valid && pts.timescale > 0) tick = (pts.value * 30 + pts.timescale / 2) / pts.timescale;
+  }
+  g_outputTick.store(tick, std::memory_order_relaxed);
+  output->callback(output->context, frameContext, status, infoFlags, sample);
+}
 
 class TimestampingMediaPlatform : public platform::MediaPlatform {
  public:
@@ -65,43 +96,38 @@ class TimestampingMediaPlatform : public platform::MediaPlatform {
   int32_t createCompressionSession(int32_t width, int32_t height, uint32_t codec,
                                    platform::CompressionOutputCallback callback, void* context,
                                    platform::CompressionSessionRef* session) override {
-    return inner_.createCompressionSession(width, height, codec, callback, context, session);
+    // Sessions live until the process ends here (a handful per run), so their contexts do too.
+    outputs_.push_back(std::make_unique<SessionOutput>(SessionOutput{callback, context}));
+    return inner_.createCompressionSession(width, height, codec, notingOutputCallback, outputs_.back().get(), session);
   }
   int32_t createPixelBufferWithSurface(const platform::SurfaceRef& surface, platform::PixelBufferRef* buffer) override {
     {
       std::lock_guard<std::mutex> hold(g_marksLock);
       g_tickTimes.push_back(Clock::now());
-      ++g_ticks;
     }
     return inner_.createPixelBufferWithSurface(surface, buffer);
   }
 
  private:
   platform::MediaPlatform& inner_;
+  std::vector<std::unique_ptr<SessionOutput>> outputs_;  // encoder lock held by every caller
 };
 
 void notingFrameCallback(const uint8_t* data, uint64_t length) {
   {
     std::lock_guard<std::mutex> hold(g_marksLock);
-    g_unitLengths.push_back(length);
-    ++g_units;
+    g_units.push_back({length, g_outputTick.load(std::memory_order_relaxed)});
+    ++g_unitCount;
   }
   frameCallback(data, length);
-}
-
-double percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p / 100.0 * (values.size() - 1) + 0.5));
-  return values[index];
 }
 
 void measureLatency(const char* name, const char* key, const char* udid) {
   {
     std::lock_guard<std::mutex> hold(g_marksLock);
     g_tickTimes.clear();
-    g_unitLengths.clear();
-    g_ticks = g_units = 0;
+    g_units.clear();
+    g_unitCount = 0;
   }
   const StreamServerStart server = startStreamServer(streamHub);
   if (server.error) {
@@ -113,13 +139,14 @@ void measureLatency(const char* name, const char* key, const char* udid) {
   while (streamHub->clients().empty() && Clock::now() < joinDeadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   std::vector<double> latencies;
+  size_t unpaired = 0;  // access units whose tick could not be told (reported, never expected)
   std::atomic<bool> stop{false};
   std::thread reader([&] {
     uint64_t received = 0;   // bytes of the stream so far
     uint64_t unitEnd = 0;    // where the access unit being waited for ends
     bool haveUnit = false;
+    int64_t tick = -1;
     Clock::time_point tickTime;
-    size_t index = 0;
     std::vector<char> chunk(1 << 16);
     while (!stop) {
       pollfd fd{client.fd(), POLLIN, 0};
@@ -131,15 +158,18 @@ void measureLatency(const char* name, const char* key, const char* udid) {
       for (;;) {
         if (!haveUnit) {
           std::lock_guard<std::mutex> hold(g_marksLock);
-          if (g_unitLengths.empty() || g_tickTimes.empty()) break;
-          unitEnd += g_unitLengths.front();
-          tickTime = g_tickTimes.front();
-          g_unitLengths.pop_front();
-          g_tickTimes.pop_front();
+          if (g_units.empty()) break;
+          unitEnd += g_units.front().length;
+          tick = g_units.front().tick;
+          const bool known = tick >= 0 && static_cast<size_t>(tick) < g_tickTimes.size();
+          if (known) tickTime = g_tickTimes[static_cast<size_t>(tick)];
+          if (!known) tick = -1;
+          g_units.pop_front();
           haveUnit = true;
         }
         if (received < unitEnd) break;
-        if (index++ >= kWarmUpFrames) latencies.push_back(Ms(now - tickTime).count());
+        if (tick >= kWarmUpFrames) latencies.push_back(Ms(now - tickTime).count());
+        else if (tick < 0) ++unpaired;
         haveUnit = false;
       }
     }
@@ -157,29 +187,17 @@ void measureLatency(const char* name, const char* key, const char* udid) {
   uint64_t ticks, units;
   {
     std::lock_guard<std::mutex> hold(g_marksLock);
-    ticks = g_ticks;
-    units = g_units;
+    ticks = g_tickTimes.size();
+    units = g_unitCount;
   }
-  // A stop drops what the encoder still holds, so the last few ticks may have no unit.
+  // Ticks without an access unit are frames the encoder dropped while behind, and the
+  // last few that a stop discards.
   std::printf("%-15s frames %4zu (ticks %llu, access units %llu%s)  p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n", name,
               latencies.size(), static_cast<unsigned long long>(ticks), static_cast<unsigned long long>(units),
-              units <= ticks ? "" : " MISMATCH", percentile(latencies, 50), percentile(latencies, 99),
-              percentile(latencies, 100));
+              unpaired == 0 ? "" : " UNPAIRED", bench::percentile(latencies, 50), bench::percentile(latencies, 99),
+              bench::percentile(latencies, 100));
   std::printf("RESULT\t%s\t%zu\t%.2f\t%.2f\tms\tframe latency, %s: capture tick to last byte at a client\n", key,
-              latencies.size(), percentile(latencies, 50), percentile(latencies, 99), name);
-}
-
-double cpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream rest(text.substr(text.rfind(')') + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+              latencies.size(), bench::percentile(latencies, 50), bench::percentile(latencies, 99), name);
 }
 
 size_t accessUnits(const std::string& stream) {
@@ -204,11 +222,11 @@ void measureCost(const char* name, const char* key, const char* udid) {
 
   const size_t localBefore = accessUnits(local.bytes());
   const size_t remoteBefore = accessUnits(remote.bytes());
-  const double cpuBefore = cpuSeconds(bridge.pid());
+  const double cpuBefore = bench::processCpuSeconds(bridge.pid());
   const auto start = Clock::now();
   std::this_thread::sleep_for(kWindow);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const double cpu = cpuSeconds(bridge.pid()) - cpuBefore;
+  const double cpu = bench::processCpuSeconds(bridge.pid()) - cpuBefore;
   const size_t localUnits = accessUnits(local.bytes()) - localBefore;
   const size_t remoteUnits = accessUnits(remote.bytes()) - remoteBefore;
   bridge.closeStdin();

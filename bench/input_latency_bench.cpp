@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/bench_support.h"
 #include "tests/support/bridge_process.h"
 #include "tests/support/decoded_stream.h"
 
@@ -45,12 +46,6 @@ std::optional<json> ask(BridgeProcess& bridge, const json& request) {
 
 json touch(double x, double y, int type) {
   return {{"cmd", "touch"}, {"udid", kVirtualPhone}, {"x", x}, {"y", y}, {"type", type}};
-}
-
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p / 100.0 * (values.size() - 1) + 0.5));
-  return values[index];
 }
 
 // Touches down and up `count` times at places spread over the screen; the latencies of
@@ -88,12 +83,12 @@ void report(const char* name, const char* title, const std::vector<double>& late
     return;
   }
   std::printf("%-44s n=%zu  p50 %6.1f ms  p99 %6.1f ms  min %6.1f ms  max %6.1f ms  (target p50 < 40, p99 < 70)\n",
-              title, latencies.size(), percentile(latencies, 50), percentile(latencies, 99),
+              title, latencies.size(), bench::percentile(latencies, 50), bench::percentile(latencies, 99),
               *std::min_element(latencies.begin(), latencies.end()),
               *std::max_element(latencies.begin(), latencies.end()));
   // Machine-readable summary for scripts/bench.sh: name, samples, p50, p99, unit, what.
   std::printf("RESULT\t%s\t%zu\t%.1f\t%.1f\tms\tinput-to-photon, touch DOWN to decoded picture, %s\n", name,
-              latencies.size(), percentile(latencies, 50), percentile(latencies, 99), title);
+              latencies.size(), bench::percentile(latencies, 50), bench::percentile(latencies, 99), title);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "tests/support/bridge_process.h"
 #include "tests/support/h264_decoder.h"
 
@@ -33,22 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kVirtualPhone = "7E57DE71-CE00-4000-8000-000000000001";
 constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";
-
-// User + system CPU seconds of `pid` (fields 14 and 15 of /proc/<pid>/stat).
-double cpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t close = text.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream rest(text.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // A kB figure from /proc/<pid>/status ("VmHWM", "VmRSS"), in MiB; 0 when absent.
 double statusMiB(pid_t pid, const std::string& key) {
@@ -127,11 +112,11 @@ void measure(const char* key, const char* name, const char* udid, double seconds
 
   const int framesBefore = local.frames();
   const long long remoteBefore = remote.bytes();
-  const double cpuBefore = cpuSeconds(bridge.pid());
+  const double cpuBefore = bench::processCpuSeconds(bridge.pid());
   const auto start = Clock::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  const double cpu = cpuSeconds(bridge.pid()) - cpuBefore;
+  const double cpu = bench::processCpuSeconds(bridge.pid()) - cpuBefore;
   const double peak = statusMiB(bridge.pid(), "VmHWM");
   const double resident = statusMiB(bridge.pid(), "VmRSS");
   const int frames = local.frames() - framesBefore;

@@ -28,8 +28,9 @@ class X264FormatDescription final : public FormatDescription {
 
 class X264EncodedSample final : public EncodedSample {
  public:
-  X264EncodedSample(const uint8_t* data, size_t length, bool keyFrame, const X264FormatDescription* format)
-      : data_(data), length_(length), attachments_{{!keyFrame}}, format_(format) {}
+  X264EncodedSample(const uint8_t* data, size_t length, bool keyFrame, const X264FormatDescription* format,
+                    MediaTime presentationTime)
+      : data_(data), length_(length), attachments_{{!keyFrame}}, format_(format), presentationTime_(presentationTime) {}
 
   bool dataIsReady() const override { return true; }
   const std::vector<SampleAttachment>* sampleAttachmentsArray() const override { return &attachments_; }
@@ -39,12 +40,15 @@ class X264EncodedSample final : public EncodedSample {
     *totalLength = length_;
     return kMediaOk;
   }
+  // The frame's presentation time as the session handed it to x264 (90 kHz units).
+  MediaTime presentationTime() const { return presentationTime_; }
 
  private:
   const uint8_t* data_;
   size_t length_;
   std::vector<SampleAttachment> attachments_;  // one entry: NotSync on non-keyframes
   const X264FormatDescription* format_;
+  MediaTime presentationTime_;
 };
 
 }  // namespace platform::x264impl

@@ -213,7 +213,8 @@ void X264Session::encodeJob(const Job& job) {
   if (keyFrame) lastKeyPts_ = out.i_pts;
   // The payloads of one encode call lie one after another in memory.
   const X264FormatDescription format(parameterSets_);
-  const X264EncodedSample sample(nals[0].p_payload, static_cast<size_t>(size), keyFrame, &format);
+  const X264EncodedSample sample(nals[0].p_payload, static_cast<size_t>(size), keyFrame, &format,
+                                 MediaTime::make(out.i_pts, static_cast<int32_t>(kTicksPerSecond)));
   callback_(outputContext_, nullptr, kMediaOk, 0, &sample);
 }
 

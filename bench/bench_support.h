@@ -1,0 +1,51 @@
+// Small measuring helpers shared by the benchmark programs.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// The value below which `percent` per cent of `values` lie (nearest rank); 0 when empty.
+inline double percentile(std::vector<double> values, double percent) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const auto index = static_cast<size_t>(percent / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
+  return values[std::min(values.size() - 1, index)];
+}
+
+// User + system CPU seconds of RUSAGE_SELF, RUSAGE_THREAD or RUSAGE_CHILDREN.
+inline double rusageCpuSeconds(int who) {
+  rusage usage{};
+  ::getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// User + system CPU seconds of another process (fields 14 and 15 of /proc/<pid>/stat);
+// 0 when it cannot be read.
+inline double processCpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos || close + 2 > text.size()) return 0;
+  std::istringstream rest(text.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace bench

@@ -3,12 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "bridge/encoder/encoder_state.h"
 #include "bridge/encoder/remote_stream.h"
-#include "tests/encoder/frame_recorder.h"
-#include "tests/support/fake_media_platform.h"
-#include "tests/support/fake_surface.h"
-#include "tests/support/log_capture.h"
+#include "tests/encoder/encoder_fixture.h"
 
 namespace {
 
@@ -16,19 +12,8 @@ using platform::CompressionProperty;
 using testing_support::FakeMediaPlatform;
 using testing_support::FakeSurface;
 
-class EncoderTest : public ::testing::Test {
+class EncoderTest : public testing_support::EncoderFixture {
  protected:
-  void SetUp() override {
-    resetEncoderStateForTesting();
-    testing_support::localFrames().clear();
-    testing_support::remoteFrames().clear();
-  }
-  void TearDown() override { resetEncoderStateForTesting(); }
-
-  void encode(size_t width, size_t height, int frames = 1) {
-    platform::PixelBuffer buffer{FakeSurface::make(width, height)};
-    for (int i = 0; i < frames; ++i) SHEncoderEncode(&buffer, width, height);
-  }
   static std::vector<int64_t> times(const std::shared_ptr<testing_support::FakeCompressionSession>& session) {
     std::vector<int64_t> out;
     for (const auto& call : session->encodes()) {
@@ -38,15 +23,6 @@ class EncoderTest : public ::testing::Test {
     }
     return out;
   }
-  static std::vector<bool> forced(const std::shared_ptr<testing_support::FakeCompressionSession>& session) {
-    std::vector<bool> out;
-    for (const auto& call : session->encodes()) out.push_back(call.forceKeyFrame);
-    return out;
-  }
-
-  FakeMediaPlatform media;
-  testing_support::ScopedMediaPlatform installed{&media};
-  testing_support::LogCapture log;
 };
 
 TEST_F(EncoderTest, FirstLocalFrameBuildsConfiguredSessionAndLaterFramesReuseIt) {

@@ -3,12 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "bridge/encoder/encoder.h"
-#include "bridge/encoder/encoder_state.h"
-#include "tests/encoder/frame_recorder.h"
-#include "tests/support/fake_media_platform.h"
-#include "tests/support/fake_surface.h"
-#include "tests/support/log_capture.h"
+#include "tests/encoder/encoder_fixture.h"
 
 namespace {
 
@@ -28,24 +23,9 @@ Stored stored() {
   return {g_remote.bitrate, g_remote.maxDim, g_remote.fps, g_remote.needsRebuild};
 }
 
-class RemoteStreamTest : public ::testing::Test {
+class RemoteStreamTest : public testing_support::EncoderFixture {
  protected:
-  void SetUp() override { resetEncoderStateForTesting(); }
-  void TearDown() override { resetEncoderStateForTesting(); }
-
-  void encode(int frames = 1) {
-    platform::PixelBuffer buffer{FakeSurface::make(1200, 2600)};
-    for (int i = 0; i < frames; ++i) SHEncoderEncode(&buffer, 1200, 2600);
-  }
-  static std::vector<bool> forced(const std::shared_ptr<testing_support::FakeCompressionSession>& session) {
-    std::vector<bool> out;
-    for (const auto& call : session->encodes()) out.push_back(call.forceKeyFrame);
-    return out;
-  }
-
-  FakeMediaPlatform media;
-  testing_support::ScopedMediaPlatform installed{&media};
-  testing_support::LogCapture log;
+  void encode(int frames = 1) { EncoderFixture::encode(1200, 2600, frames); }
 };
 
 TEST_F(RemoteStreamTest, ValuesAreClampedWhenStoredAndLoggedAsRequested) {

@@ -50,6 +50,7 @@ struct AcceptScript {
   std::mutex lock;
   int listenFd = -1;         // guarded by lock
   std::vector<int> errors;   // guarded by lock; handed out front first
+  int realAccepts = 0;       // guarded by lock; calls on listenFd that went on to a real accept
   std::atomic<int> backOffs{0};
 };
 AcceptScript g_script;
@@ -60,6 +61,7 @@ StreamServerSocketOps scriptedOps() {
     const int fd = ::socket(domain, type, protocol);
     std::lock_guard<std::mutex> hold(g_script.lock);
     g_script.listenFd = fd;
+    g_script.realAccepts = 0;
     return fd;
   };
   ops.accept = [](int fd, struct sockaddr* address, socklen_t* length) {
@@ -70,6 +72,7 @@ StreamServerSocketOps scriptedOps() {
         g_script.errors.erase(g_script.errors.begin());
         return -1;
       }
+      if (fd == g_script.listenFd) ++g_script.realAccepts;
     }
     return ::accept(fd, address, length);
   };
@@ -160,6 +163,12 @@ TEST_F(StreamServerTest, UnusableListeningSocketEndsTheServerButKeepsItsClients)
   ASSERT_FALSE(server.error);
   TcpClient client(server.port);
   ASSERT_TRUE(eventually([&] { return hub_->clients().size() == 1; }));
+  // Script the error only once the accept thread has gone back into a real accept, so
+  // that the wake-up connection is accepted first whatever the scheduling.
+  ASSERT_TRUE(eventually([] {
+    std::lock_guard<std::mutex> hold(g_script.lock);
+    return g_script.realAccepts == 2;
+  }));
 
   // The accept thread is blocked in a real accept; the next call sees EBADF.
   {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what is missing, builds, starts the bridge, starts
 # capture of the Virtual Phone, records a few seconds of its local H.264 stream into a
-# playable MP4 and saves one PNG still of the device, then prints where they are.
+# playable MP4 while it types and drags a finger on the device, saves one PNG still of
+# the device, then prints where they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,8 +47,29 @@ request '{"cmd":"display_info"}' >&2
 
 # A stream client: the bridge sends a keyframe first, then one access unit per tick.
 exec 3<>"/dev/tcp/127.0.0.1/$port"
-timeout "$seconds" cat <&3 >"$raw" || true
+timeout "$seconds" cat <&3 >"$raw" &
+recorder_pid=$!
+
+# Input while the recording runs: type "hello" into the text line, then touch and drag
+# a finger across the screen and keep it down (the magenta disc follows it).
+sleep 0.5
+for key in 4 14 37 37 31; do  # Mac virtual key codes of h e l l o
+  request "{\"cmd\":\"keyboard\",\"udid\":\"$udid\",\"keyCode\":$key,\"modifierFlags\":0,\"isDown\":true}" >/dev/null
+  request "{\"cmd\":\"keyboard\",\"udid\":\"$udid\",\"keyCode\":$key,\"modifierFlags\":0,\"isDown\":false}" >/dev/null
+  sleep 0.08
+done
+request "{\"cmd\":\"touch\",\"udid\":\"$udid\",\"x\":0.25,\"y\":0.45,\"type\":0}" >/dev/null
+for step in $(seq 1 20); do
+  sleep 0.03
+  x=$(awk -v s="$step" 'BEGIN { printf "%.3f", 0.25 + 0.5 * s / 20 }')
+  y=$(awk -v s="$step" 'BEGIN { printf "%.3f", 0.45 + 0.1 * s / 20 }')
+  request "{\"cmd\":\"touch\",\"udid\":\"$udid\",\"x\":$x,\"y\":$y,\"type\":1}" >/dev/null
+done
+echo "Typed \"hello\" and dragged a finger across the screen" >&2
+
+wait "$recorder_pid" || true
 exec 3<&-
+request "{\"cmd\":\"touch\",\"udid\":\"$udid\",\"x\":0.75,\"y\":0.55,\"type\":2}" >/dev/null
 
 request '{"cmd":"stop_capture"}' >/dev/null
 exec {BRIDGE[1]}>&-   # end of input: the bridge exits
@@ -60,8 +82,9 @@ if [[ ! -s "$raw" ]]; then
 fi
 # The stream is raw Annex B at 30 frames per second; MP4 only re-wraps it.
 ffmpeg -hide_banner -loglevel error -y -fflags +genpts -r 30 -f h264 -i "$raw" -c copy "$video"
-# One still from about a second in (the first picture when the recording is shorter).
-ffmpeg -hide_banner -loglevel error -y -f h264 -i "$raw" -vf 'select=gte(n\,30)' -frames:v 1 "$still" || true
+# One still from about three seconds in, after the input (the first picture when the
+# recording is shorter).
+ffmpeg -hide_banner -loglevel error -y -f h264 -i "$raw" -vf 'select=gte(n\,90)' -frames:v 1 "$still" || true
 if [[ ! -s "$still" ]]; then
   ffmpeg -hide_banner -loglevel error -y -f h264 -i "$raw" -frames:v 1 "$still"
 fi

@@ -32,19 +32,40 @@ mkdir -p "$artifacts"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
+# Each target runs single-threaded, so as many run side by side as there are cores.
+fuzz_one() {
+  local target=$1
+  cp -r "fuzz/corpus/$target" "$scratch/$target"
+  local status=0
+  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$scratch/$target" \
+    >"$scratch/$target.log" 2>&1 || status=$?
+  echo "$status" >"$scratch/$target.status"
+}
+
+slots=$(nproc)
+running=0
+for target in "${targets[@]}"; do
+  if ((running >= slots)); then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  echo "== fuzzing $target for ${seconds} s =="
+  fuzz_one "$target" &
+  running=$((running + 1))
+done
+wait
+
 failed=()
 for target in "${targets[@]}"; do
-  echo "== fuzzing $target for ${seconds} s =="
-  cp -r "fuzz/corpus/$target" "$scratch/$target"
   log="$scratch/$target.log"
-  status=0
-  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$scratch/$target" >"$log" 2>&1 || status=$?
+  status=$(cat "$scratch/$target.status" 2>/dev/null || echo 1)
   if ((status != 0)); then
     echo "== $target FAILED (exit $status) ==" >&2
     tail -n 60 "$log" >&2
     failed+=("$target")
   else
+    echo "== $target =="
     grep -E '^#[0-9]+[[:space:]]+DONE' "$log" || true
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true
   fi

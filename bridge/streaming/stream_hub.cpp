@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -16,14 +17,19 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
-// Writes the whole buffer to one client. False as soon as a write returns zero or less:
-// an error, a closed peer, a send time-out or an interrupted call.
+// Writes the whole buffer to one client. False as soon as a write returns zero or less
+// (an error, a closed peer, a send time-out or an interrupted call), and when bytes are
+// still left once the client has had kClientSendTimeoutSeconds for the whole buffer: the
+// socket's own time-out restarts with every partial write, so a client that drains a
+// little now and then would otherwise never fail a write.
 bool _writeAll(int fd, const uint8_t* data, size_t length) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kClientSendTimeoutSeconds);
   while (length > 0) {
     const ssize_t written = ::send(fd, data, length, kSendFlags);
     if (written <= 0) return false;
     data += written;
     length -= static_cast<size_t>(written);
+    if (length > 0 && std::chrono::steady_clock::now() >= deadline) return false;
   }
   return true;
 }

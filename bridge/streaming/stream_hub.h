@@ -10,8 +10,10 @@
 // every client has the bytes or has been dropped. A client whose write fails (peer gone,
 // error, or a write that times out because the client stopped reading: accepted sockets
 // carry a send time-out, see stream_server.h) is removed and its descriptor closed; the
-// other clients keep receiving. A client that joins during a broadcast receives the
-// stream from the next broadcast on.
+// other clients keep receiving. The time-out also bounds one access unit as a whole: a
+// client that still has bytes of it to take after kClientSendTimeoutSeconds is dropped
+// too, so one that reads a trickle cannot hold the stream up indefinitely. A client that
+// joins during a broadcast receives the stream from the next broadcast on.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +22,11 @@
 #include <mutex>
 #include <span>
 #include <vector>
+
+// Send time-out of every accepted client socket, in seconds, and the longest one access
+// unit may take to reach one client: a client that stops reading, or reads too slowly to
+// take a unit in this time, is dropped.
+inline constexpr int kClientSendTimeoutSeconds = 2;
 
 class StreamHub {
  public:

@@ -22,10 +22,6 @@ inline constexpr long kSocketFailedCode = 1;  // "socket() failed": no socket wa
 inline constexpr long kBindFailedCode = 2;    // "bind() failed": socket closed again
 inline constexpr long kListenFailedCode = 3;  // "listen() failed": socket closed again
 
-// Send time-out of every accepted client socket, in seconds: a client that stops
-// reading makes a write fail after this long, and broadcast drops it.
-inline constexpr int kClientSendTimeoutSeconds = 2;
-
 struct StreamServerStart {
   uint16_t port = 0;                        // host byte order; valid when !error
   std::optional<platform::SimError> error;  // domain "SimBridge", codes 1 to 3

@@ -2,6 +2,7 @@
 #include "bridge/streaming/stream_hub.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -151,6 +152,50 @@ TEST_F(StreamHubTest, ClientThatStopsReadingIsDroppedAndOthersContinue) {
   received += clients[0]->readExactly(sent.size() - std::min(sent.size(), received.size()));
   EXPECT_EQ(received.size(), sent.size());
   EXPECT_TRUE(received == sent);
+}
+
+TEST_F(StreamHubTest, ClientThatReadsOnlyATrickleIsDroppedAfterTheTimeOut) {
+  connect(0);
+  // A client with a small receive window that takes 4 KB every quarter second: each
+  // write makes a little progress well within the socket's time-out, so only the hub's
+  // bound on the whole access unit ends it. The reader gives up after a minute and
+  // closes, which would end the broadcast too, so a hub without that bound fails the
+  // test instead of hanging it.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  const int window = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port_);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_TRUE(eventually([&] { return hub_->clients().size() == 1 && keyframes_.load() == 1; }));
+
+  std::atomic<bool> broadcastReturned{false};
+  std::atomic<bool> readerGaveUp{false};
+  std::thread reader([&] {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<char> chunk(4096);
+    while (!broadcastReturned.load()) {
+      if (std::chrono::steady_clock::now() >= giveUp) {
+        readerGaveUp = true;
+        ::shutdown(fd, SHUT_RDWR);
+        return;
+      }
+      (void)::recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+  });
+  const int trickling = hub_->clients()[0];
+  hub_->broadcast(accessUnit(8 * 1024 * 1024, 5));
+  const bool whileReading = !readerGaveUp.load();
+  broadcastReturned = true;
+  reader.join();
+  ::close(fd);
+  EXPECT_TRUE(whileReading);  // dropped by the hub, not ended by the reader giving up
+  EXPECT_TRUE(hub_->clients().empty());
+  EXPECT_FALSE(isOpen(trickling));
 }
 
 }  // namespace

@@ -95,6 +95,17 @@ void _configureClient(int fd) {
 #endif
 }
 
+// accept() whose socket is close-on-exec from the start where the system can do that in
+// the same call: set afterwards, a child started meanwhile (the developer-directory tool)
+// could inherit the client and hold its connection open after the hub closed it.
+int _acceptCloseOnExec(int fd, struct sockaddr* address, socklen_t* length) {
+#ifdef SOCK_CLOEXEC
+  return ::accept4(fd, address, length, SOCK_CLOEXEC);
+#else
+  return ::accept(fd, address, length);
+#endif
+}
+
 // Runs on the server's own detached thread for as long as the listening socket works.
 void _acceptLoop(int listenFd, std::shared_ptr<StreamHub> hub) {
   for (;;) {
@@ -125,7 +136,7 @@ StreamServerSocketOps defaultStreamServerSocketOps() {
       .socket = [](int domain, int type, int protocol) { return ::socket(domain, type, protocol); },
       .bind = [](int fd, const struct sockaddr* address, socklen_t length) { return ::bind(fd, address, length); },
       .listen = [](int fd, int backlog) { return ::listen(fd, backlog); },
-      .accept = [](int fd, struct sockaddr* address, socklen_t* length) { return ::accept(fd, address, length); },
+      .accept = _acceptCloseOnExec,
       .backOff = _sleepForBackOff,
   };
 }

@@ -96,11 +96,9 @@ void report(const char* name, const char* title, const std::vector<double>& late
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
   std::printf("Input-to-photon latency on the Virtual Phone: from writing a \"touch\" DOWN to the first\n"
-              "decoded picture showing the touch disc. The stream has no framing: the client takes a\n"
-              "pause of %lld ms with no new bytes after a read as the end of an access unit, and stamps\n"
-              "each picture with the arrival time of its last bytes (so up to ~1 ms of the pause is not\n"
-              "counted, while the client's own decoding time is).\n\n",
-              static_cast<long long>(testing_support::kAccessUnitPause.count()));
+              "decoded picture showing the touch disc. The stream has no framing: the client takes an\n"
+              "access unit as whole when the next one begins, and stamps each picture with the arrival\n"
+              "time of its own last bytes (the client's decoding time is not counted).\n\n");
 
   BridgeProcess bridge;
   const std::optional<json> started = ask(bridge, {{"cmd", "start_capture"}, {"udid", kVirtualPhone}});

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -38,35 +39,48 @@ std::optional<DecodedFrame> DecodedStream::nextFrame(std::chrono::milliseconds d
 }
 
 void DecodedStream::readLoop() {
-  std::string pending;
-  Clock::time_point lastArrival;
+  struct Read {
+    size_t end;  // offset in `pending` just past the bytes of this read
+    Clock::time_point arrived;
+  };
+  std::string pending;      // from the start of the first unit not yet decoded
+  std::vector<Read> reads;  // the reads that brought `pending`, in order
   char buffer[64 * 1024];
   while (!stop_) {
-    // Wait up to 100 ms for the first bytes, then only the access-unit pause.
     pollfd waiting{client_.fd(), POLLIN, 0};
-    const int timeoutMs = pending.empty() ? 100 : static_cast<int>(kAccessUnitPause.count());
-    const int ready = ::poll(&waiting, 1, timeoutMs);
+    const int ready = ::poll(&waiting, 1, 100);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) {
-      if (!pending.empty()) {
-        decode(pending, lastArrival);
-        pending.clear();
-      }
-      continue;
-    }
+    if (ready == 0) continue;
     const ssize_t n = ::read(client_.fd(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the server closed the stream
     pending.append(buffer, static_cast<size_t>(n));
+    reads.push_back({pending.size(), Clock::now()});
     bytesReceived_ += n;
-    lastArrival = Clock::now();
+
+    // Every unit but the last is whole: decode those, each stamped with the read that
+    // brought its last byte.
+    const auto units = splitAccessUnits(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+    size_t consumed = 0;
+    for (size_t i = 0; i + 1 < units.size(); ++i) {
+      const size_t end = consumed + units[i].size();
+      auto last = std::find_if(reads.begin(), reads.end(), [end](const Read& r) { return r.end >= end; });
+      decode(units[i].data(), units[i].size(), last->arrived);
+      consumed = end;
+    }
+    if (consumed == 0) continue;
+    pending.erase(0, consumed);
+    std::erase_if(reads, [consumed](const Read& r) { return r.end <= consumed; });
+    for (Read& r : reads) r.end -= consumed;
   }
-  if (!pending.empty()) decode(pending, lastArrival);
+  if (!pending.empty() && !reads.empty()) {
+    decode(reinterpret_cast<const uint8_t*>(pending.data()), pending.size(), reads.back().arrived);
+  }
 }
 
-void DecodedStream::decode(const std::string& bytes, Clock::time_point arrived) {
+void DecodedStream::decode(const uint8_t* data, size_t length, Clock::time_point arrived) {
   std::vector<DecodedFrame> frames;
-  if (!decoder_.decodeStream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &frames)) ++decodeErrors_;
+  if (!decoder_.decodeAccessUnit(data, length, &frames)) ++decodeErrors_;
   for (DecodedFrame& frame : frames) {
     ++framesDecoded_;
     std::lock_guard<std::mutex> hold(lock_);

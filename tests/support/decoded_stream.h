@@ -2,9 +2,11 @@
 // the stream shows.
 //
 // A background thread reads the raw Annex B byte stream of a stream server. The stream
-// has no framing, so the reader takes a pause of kAccessUnitPause with no new bytes
-// after a read as the end of an access unit; it then decodes what it has gathered and
-// stamps each decoded picture with the time its last bytes arrived. At most one watch is
+// has no framing: an access unit is known to be whole once the first bytes of the next
+// one arrive (a pause in the bytes proves nothing, since a large unit may arrive in
+// parts). The reader then decodes it and stamps its pictures with the time the unit's
+// own last bytes arrived, so the stamp does not wait for the next unit. The last unit
+// of a stream is decoded when the stream ends. At most one watch is
 // armed at a time: the first picture decoded after watch() for which the predicate holds
 // is kept, with its time, for waitForMatch.
 //
@@ -26,8 +28,6 @@
 #include "tests/support/h264_decoder.h"
 
 namespace testing_support {
-
-inline constexpr std::chrono::milliseconds kAccessUnitPause{1};
 
 class DecodedStream {
  public:
@@ -62,7 +62,7 @@ class DecodedStream {
 
  private:
   void readLoop();
-  void decode(const std::string& bytes, Clock::time_point arrived);
+  void decode(const uint8_t* data, size_t length, Clock::time_point arrived);
 
   TcpClient client_;
   H264Decoder decoder_;           // reader thread only

@@ -94,6 +94,24 @@ class StreamReader {
     }
     return true;
   }
+  // Whole access units received so far (the last one may still be arriving, so it is
+  // not counted).
+  size_t accessUnits() const {
+    const std::string received = bytes();
+    const size_t units =
+        testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(received.data()), received.size()).size();
+    return units == 0 ? 0 : units - 1;
+  }
+  // Waits until at least `count` whole access units have arrived; false when the deadline
+  // passes.
+  bool waitForAccessUnits(size_t count, std::chrono::milliseconds deadline = testing_support::kDefaultDeadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (accessUnits() < count) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
   // Ends reading (harmless twice); the socket stays open until destruction.
   void stop() {
     stopping_ = true;

@@ -1,9 +1,11 @@
 #include "bridge/streaming/stream_hub.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <utility>
 
@@ -17,21 +19,59 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
-// Writes the whole buffer to one client. False as soon as a write returns zero or less
-// (an error, a closed peer, a send time-out or an interrupted call), and when bytes are
-// still left once the client has had kClientSendTimeoutSeconds for the whole buffer: the
-// socket's own time-out restarts with every partial write, so a client that drains a
-// little now and then would otherwise never fail a write.
-bool _writeAll(int fd, const uint8_t* data, size_t length) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kClientSendTimeoutSeconds);
-  while (length > 0) {
-    const ssize_t written = ::send(fd, data, length, kSendFlags);
-    if (written <= 0) return false;
-    data += written;
-    length -= static_cast<size_t>(written);
-    if (length > 0 && std::chrono::steady_clock::now() >= deadline) return false;
+// One client's progress through the access unit being broadcast.
+struct Delivery {
+  int fd;
+  size_t sent = 0;
+};
+
+enum class SendOutcome { kDone, kWouldBlock, kFailed };
+
+// Writes as much of the rest of `data` to the client as its socket takes without
+// blocking. A write that returns zero or less for any reason other than a full socket
+// buffer (an error, a closed peer) fails the client.
+SendOutcome _sendWithoutBlocking(Delivery& delivery, std::span<const uint8_t> data) {
+  while (delivery.sent < data.size()) {
+    const ssize_t written =
+        ::send(delivery.fd, data.data() + delivery.sent, data.size() - delivery.sent, kSendFlags | MSG_DONTWAIT);
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return SendOutcome::kWouldBlock;
+    if (written <= 0) return SendOutcome::kFailed;
+    delivery.sent += static_cast<size_t>(written);
   }
-  return true;
+  return SendOutcome::kDone;
+}
+
+// Writes `data` whole to every client in `targets` side by side and returns the clients
+// that failed: those whose write failed and those that had not taken all of it when
+// kClientSendTimeoutSeconds had passed since the start. Writing side by side keeps the
+// whole broadcast within that one time-out however many clients stall, where writing
+// one client after another would let each stalled client add its own.
+std::vector<int> _writeToAll(const std::vector<int>& targets, std::span<const uint8_t> data) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(kClientSendTimeoutSeconds);
+  std::vector<Delivery> pending;
+  pending.reserve(targets.size());
+  for (int fd : targets) pending.push_back(Delivery{fd});
+  std::vector<int> failed;
+  std::vector<pollfd> waits;
+  while (true) {
+    std::erase_if(pending, [&](Delivery& delivery) {
+      const SendOutcome outcome = _sendWithoutBlocking(delivery, data);
+      if (outcome == SendOutcome::kFailed) failed.push_back(delivery.fd);
+      return outcome != SendOutcome::kWouldBlock;
+    });
+    if (pending.empty()) return failed;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      for (const Delivery& delivery : pending) failed.push_back(delivery.fd);
+      return failed;
+    }
+    // Sleeps until some client has room again (or reports an error, which its next
+    // write then sees). A failed poll just goes round again: the deadline still ends it.
+    waits.clear();
+    for (const Delivery& delivery : pending) waits.push_back(pollfd{delivery.fd, POLLOUT, 0});
+    (void)::poll(waits.data(), waits.size(), static_cast<int>(left.count()));
+  }
 }
 
 }  // namespace
@@ -53,12 +93,8 @@ std::vector<int> StreamHub::clients() const {
 }
 
 void StreamHub::broadcast(std::span<const uint8_t> data) {
-  const std::vector<int> targets = clients();
-  std::vector<int> dead;
-  for (int fd : targets) {
-    if (data.empty()) continue;
-    if (!_writeAll(fd, data.data(), data.size())) dead.push_back(fd);
-  }
+  if (data.empty()) return;
+  const std::vector<int> dead = _writeToAll(clients(), data);
   if (dead.empty()) return;
   {
     std::lock_guard<std::mutex> hold(lock_);

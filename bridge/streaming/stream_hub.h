@@ -3,17 +3,15 @@
 // A hub is shared (std::shared_ptr) by the process-wide globals, the accept threads of
 // the stream servers that feed it and the frame callbacks; it lives as long as any of
 // them holds it. Accept threads add clients (addClient); the stream's frame callback
-// hands every access unit to broadcast, which writes it whole to every client in the
-// order they were accepted.
+// hands every access unit to broadcast, which writes it whole to every client.
 //
-// Drop rule: there is no queue. broadcast writes on the caller's thread and returns when
-// every client has the bytes or has been dropped. A client whose write fails (peer gone,
-// error, or a write that times out because the client stopped reading: accepted sockets
-// carry a send time-out, see stream_server.h) is removed and its descriptor closed; the
-// other clients keep receiving. The time-out also bounds one access unit as a whole: a
-// client that still has bytes of it to take after kClientSendTimeoutSeconds is dropped
-// too, so one that reads a trickle cannot hold the stream up indefinitely. A client that
-// joins during a broadcast receives the stream from the next broadcast on.
+// Drop rule: there is no queue. broadcast writes on the caller's thread, to all clients
+// side by side, and returns when every client has the bytes or has been dropped. A
+// client whose write fails (peer gone, error) is removed and its descriptor closed; so is
+// one that has not taken the whole access unit kClientSendTimeoutSeconds after the
+// broadcast began (it stopped reading, or reads too slowly). The other clients keep
+// receiving, and one broadcast takes at most that time however many clients stall. A
+// client that joins during a broadcast receives the stream from the next broadcast on.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +21,9 @@
 #include <span>
 #include <vector>
 
-// Send time-out of every accepted client socket, in seconds, and the longest one access
-// unit may take to reach one client: a client that stops reading, or reads too slowly to
-// take a unit in this time, is dropped.
+// Send time-out of every accepted client socket, in seconds, and the longest one
+// broadcast may take: a client that stops reading, or reads too slowly to take an
+// access unit in this time, is dropped.
 inline constexpr int kClientSendTimeoutSeconds = 2;
 
 class StreamHub {
@@ -46,7 +44,8 @@ class StreamHub {
   // Writes `data` whole to every client (nothing when empty), then drops and closes the
   // clients whose write failed. Called on the stream's delivery thread, one access unit
   // at a time (overlapping calls on one hub would interleave access units on a socket).
-  // Blocks in socket writes; the lock is held only to copy and to prune the list.
+  // Blocks until every client took the bytes, for at most kClientSendTimeoutSeconds;
+  // the lock is held only to copy and to prune the list.
   void broadcast(std::span<const uint8_t> data);
 
   // The connected clients in accept order (a copy). Any thread.

@@ -26,6 +26,24 @@ using testing_support::TcpClient;
 
 bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
+// A client socket with a 4 KB receive window, so that the hub's writes to it stall soon
+// once it stops reading. -1 when it cannot connect.
+int connectWithSmallWindow(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  const int window = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 class StreamHubTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }  // as the bridge does
@@ -161,15 +179,8 @@ TEST_F(StreamHubTest, ClientThatReadsOnlyATrickleIsDroppedAfterTheTimeOut) {
   // bound on the whole access unit ends it. The reader gives up after a minute and
   // closes, which would end the broadcast too, so a hub without that bound fails the
   // test instead of hanging it.
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int fd = connectWithSmallWindow(port_);
   ASSERT_GE(fd, 0);
-  const int window = 4096;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port_);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   ASSERT_TRUE(eventually([&] { return hub_->clients().size() == 1 && keyframes_.load() == 1; }));
 
   std::atomic<bool> broadcastReturned{false};
@@ -196,6 +207,39 @@ TEST_F(StreamHubTest, ClientThatReadsOnlyATrickleIsDroppedAfterTheTimeOut) {
   EXPECT_TRUE(whileReading);  // dropped by the hub, not ended by the reader giving up
   EXPECT_TRUE(hub_->clients().empty());
   EXPECT_FALSE(isOpen(trickling));
+}
+
+TEST_F(StreamHubTest, StalledClientsShareOneTimeOutAndTheReaderGetsEverything) {
+  // Four clients that never read: written one after another they would hold one
+  // broadcast up for four time-outs; side by side it ends within one.
+  auto readers = connect(1);
+  std::vector<int> stalledSockets;
+  for (int i = 0; i < 4; ++i) {
+    stalledSockets.push_back(connectWithSmallWindow(port_));
+    ASSERT_GE(stalledSockets.back(), 0);
+  }
+  ASSERT_TRUE(eventually([&] { return hub_->clients().size() == 5 && keyframes_.load() == 5; }));
+  const std::vector<int> joined = hub_->clients();
+  const std::vector<int> stalled(joined.begin() + 1, joined.end());
+
+  std::string received;
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop.load()) received += readers[0]->readUntilQuiet(std::chrono::milliseconds(20));
+  });
+  const auto unit = accessUnit(4 * 1024 * 1024, 9);
+  const auto began = std::chrono::steady_clock::now();
+  hub_->broadcast(unit);
+  const auto took = std::chrono::steady_clock::now() - began;
+  stop = true;
+  reader.join();
+  received += readers[0]->readExactly(unit.size() - std::min(unit.size(), received.size()));
+
+  EXPECT_LT(took, std::chrono::seconds(2 * kClientSendTimeoutSeconds));
+  EXPECT_EQ(hub_->clients(), std::vector<int>{joined[0]});
+  for (int fd : stalled) EXPECT_FALSE(isOpen(fd));
+  EXPECT_TRUE(received == asString(unit));
+  for (int fd : stalledSockets) ::close(fd);
 }
 
 }  // namespace

@@ -138,7 +138,8 @@ TEST(CommandSoak, ClosedStandardOutputWhileStreamingKeepsTheBridgeGoingToAnOrder
   EXPECT_TRUE(bridge.running());
   ASSERT_TRUE(bridge.sendLine(R"({"cmd":"stop_capture"})"));
   bridge.closeStdin();
-  EXPECT_EQ(bridge.waitForExit(), 0);
+  // 50 of the queued lines are touch DOWNs, each of which may wait up to 500 ms.
+  EXPECT_EQ(bridge.waitForExit(std::chrono::seconds(60)), 0);
   watcher.stop();
   const soak::StreamCheck check = soak::checkStream(watcher.bytes());
   EXPECT_EQ(check.decodeErrors, 0) << check.firstProblem;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -94,16 +95,17 @@ class StreamReader {
     }
     return true;
   }
-  // Whole access units received so far (the last one may still be arriving, so it is
-  // not counted).
+  // Whole access units received from the first keyframe on, as checkStream counts them
+  // (the last one may still be arriving, so it is not counted).
   size_t accessUnits() const {
     const std::string received = bytes();
-    const size_t units =
-        testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(received.data()), received.size()).size();
-    return units == 0 ? 0 : units - 1;
+    auto units = testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(received.data()), received.size());
+    if (!units.empty()) units.pop_back();
+    const auto keyframe = std::find_if(units.begin(), units.end(),
+                                       [](const auto& unit) { return testing_support::inspectAccessUnit(unit).hasIdr; });
+    return static_cast<size_t>(units.end() - keyframe);
   }
-  // Waits until at least `count` whole access units have arrived; false when the deadline
-  // passes.
+  // Waits until accessUnits() reaches `count`; false when the deadline passes.
   bool waitForAccessUnits(size_t count, std::chrono::milliseconds deadline = testing_support::kDefaultDeadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (accessUnits() < count) {
@@ -122,10 +124,13 @@ class StreamReader {
   void run() {
     while (!stopping_) {
       std::string chunk = client_.readUntilQuiet(std::chrono::milliseconds(50), std::chrono::milliseconds(100));
-      if (!chunk.empty()) {
-        std::lock_guard<std::mutex> guard(lock_);
-        bytes_ += chunk;
+      if (chunk.empty()) {
+        // An ended stream returns at once; do not spin on it until stop().
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        continue;
       }
+      std::lock_guard<std::mutex> guard(lock_);
+      bytes_ += chunk;
     }
   }
 

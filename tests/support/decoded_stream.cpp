@@ -79,6 +79,10 @@ void DecodedStream::readLoop() {
 }
 
 void DecodedStream::decode(const uint8_t* data, size_t length, Clock::time_point arrived) {
+  if (!keyframeSeen_) {
+    if (!inspectAccessUnit(data, length).hasIdr) return;
+    keyframeSeen_ = true;
+  }
   std::vector<DecodedFrame> frames;
   if (!decoder_.decodeAccessUnit(data, length, &frames)) ++decodeErrors_;
   for (DecodedFrame& frame : frames) {

@@ -6,9 +6,10 @@
 // one arrive (a pause in the bytes proves nothing, since a large unit may arrive in
 // parts). The reader then decodes it and stamps its pictures with the time the unit's
 // own last bytes arrived, so the stamp does not wait for the next unit. The last unit
-// of a stream is decoded when the stream ends. At most one watch is
-// armed at a time: the first picture decoded after watch() for which the predicate holds
-// is kept, with its time, for waitForMatch.
+// of a stream is decoded when the stream ends. Units before the first keyframe are
+// skipped: a client may join between keyframes, and those cannot be decoded. At most
+// one watch is armed at a time: the first picture decoded after watch() for which the
+// predicate holds is kept, with its time, for waitForMatch.
 //
 // Threads: one test thread calls the methods; the reader thread runs predicates. Drop
 // rule: pictures are decoded and dropped at once; only the matched one is kept.
@@ -66,6 +67,7 @@ class DecodedStream {
 
   TcpClient client_;
   H264Decoder decoder_;           // reader thread only
+  bool keyframeSeen_ = false;     // reader thread only
   std::atomic<bool> stop_{false};
   std::atomic<int> framesDecoded_{0};
   std::atomic<int> decodeErrors_{0};

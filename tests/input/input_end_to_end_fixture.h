@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iostream>
 #include <optional>
 #include <string>
 
@@ -45,6 +46,9 @@ class InputEndToEnd : public testing::Test {
   void TearDown() override {
     bridge_.closeStdin();
     EXPECT_EQ(bridge_.waitForExit(), 0);
+    if (HasFailure()) {
+      for (const std::string& line : bridge_.stderrLines()) std::cerr << "bridge: " << line << '\n';
+    }
   }
 
   testing_support::BridgeProcess bridge_;

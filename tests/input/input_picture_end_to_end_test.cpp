@@ -77,7 +77,8 @@ TEST_F(InputEndToEnd, TouchDownShowsAMagentaDiscWhereItLandsAndUpRemovesIt) {
 
   stream.watch([](const DecodedFrame& f) { return !isMagenta(colourAt(f, 0.25, 0.75)); });
   EXPECT_EQ(touch(kVirtualPhone, 0.25, 0.75, 2), ok_);
-  EXPECT_TRUE(stream.waitForMatch().has_value()) << "the disc stayed after UP";
+  EXPECT_TRUE(stream.waitForMatch().has_value())
+      << "the disc stayed after UP (" << stream.framesDecoded() << " pictures decoded)";
   EXPECT_EQ(stream.decodeErrors(), 0);
 }
 

@@ -5,17 +5,25 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <vector>
 
 namespace testing_support {
 
 DecodedStream::DecodedStream(uint16_t port) : client_(port) {
-  if (client_.connected()) reader_ = std::thread([this] { readLoop(); });
+  if (!client_.connected()) return;
+  reader_ = std::thread([this] { readLoop(); });
+  decoderThread_ = std::thread([this] { decodeLoop(); });
 }
 
 DecodedStream::~DecodedStream() {
-  stop_ = true;
+  {
+    std::lock_guard<std::mutex> hold(chunkLock_);
+    stop_ = true;
+  }
+  chunkArrived_.notify_all();
   if (reader_.joinable()) reader_.join();
+  if (decoderThread_.joinable()) decoderThread_.join();
 }
 
 void DecodedStream::watch(Predicate predicate) {
@@ -39,24 +47,51 @@ std::optional<DecodedFrame> DecodedStream::nextFrame(std::chrono::milliseconds d
 }
 
 void DecodedStream::readLoop() {
-  struct Read {
-    size_t end;  // offset in `pending` just past the bytes of this read
-    Clock::time_point arrived;
-  };
-  std::string pending;      // from the start of the first unit not yet decoded
-  std::vector<Read> reads;  // the reads that brought `pending`, in order
   char buffer[64 * 1024];
-  while (!stop_) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> hold(chunkLock_);
+      if (stop_) return;
+    }
     pollfd waiting{client_.fd(), POLLIN, 0};
     const int ready = ::poll(&waiting, 1, 100);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) continue;
     const ssize_t n = ::read(client_.fd(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // the server closed the stream
-    pending.append(buffer, static_cast<size_t>(n));
-    reads.push_back({pending.size(), Clock::now()});
-    bytesReceived_ += n;
+    std::lock_guard<std::mutex> hold(chunkLock_);
+    if (n <= 0) {
+      ended_ = true;  // the server closed the stream
+    } else {
+      chunks_.push_back({std::string(buffer, static_cast<size_t>(n)), Clock::now()});
+      bytesReceived_ += n;
+    }
+    chunkArrived_.notify_all();
+    if (ended_) return;
+  }
+}
+
+void DecodedStream::decodeLoop() {
+  struct Read {
+    size_t end;  // offset in `pending` just past the bytes of this read
+    Clock::time_point arrived;
+  };
+  std::string pending;      // from the start of the first unit not yet decoded
+  std::vector<Read> reads;  // the reads that brought `pending`, in order
+  for (;;) {
+    std::deque<Chunk> taken;
+    bool ended = false;
+    {
+      std::unique_lock<std::mutex> hold(chunkLock_);
+      chunkArrived_.wait(hold, [this] { return stop_ || ended_ || !chunks_.empty(); });
+      if (stop_) return;
+      taken.swap(chunks_);
+      ended = ended_;
+    }
+    for (Chunk& chunk : taken) {
+      pending += chunk.bytes;
+      reads.push_back({pending.size(), chunk.arrived});
+    }
 
     // Every unit but the last is whole: decode those, each stamped with the read that
     // brought its last byte.
@@ -68,10 +103,10 @@ void DecodedStream::readLoop() {
       decode(units[i].data(), units[i].size(), last->arrived);
       consumed = end;
     }
-    if (consumed == 0) continue;
     pending.erase(0, consumed);
     std::erase_if(reads, [consumed](const Read& r) { return r.end <= consumed; });
     for (Read& r : reads) r.end -= consumed;
+    if (ended) break;
   }
   if (!pending.empty() && !reads.empty()) {
     decode(reinterpret_cast<const uint8_t*>(pending.data()), pending.size(), reads.back().arrived);

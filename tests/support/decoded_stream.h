@@ -4,20 +4,24 @@
 // A background thread reads the raw Annex B byte stream of a stream server. The stream
 // has no framing: an access unit is known to be whole once the first bytes of the next
 // one arrive (a pause in the bytes proves nothing, since a large unit may arrive in
-// parts). The reader then decodes it and stamps its pictures with the time the unit's
-// own last bytes arrived, so the stamp does not wait for the next unit. The last unit
-// of a stream is decoded when the stream ends. Units before the first keyframe are
-// skipped: a client may join between keyframes, and those cannot be decoded. At most
-// one watch is armed at a time: the first picture decoded after watch() for which the
-// predicate holds is kept, with its time, for waitForMatch.
+// parts). It is then decoded, and its pictures are stamped with the time the unit's own
+// last bytes arrived, so the stamp waits neither for the next unit nor for the decoder.
+// The last unit of a stream is decoded when the stream ends. Units before the first
+// keyframe are skipped: a client may join between keyframes, and those cannot be
+// decoded. At most one watch is armed at a time: the first picture decoded after watch()
+// for which the predicate holds is kept, with its time, for waitForMatch.
 //
-// Threads: one test thread calls the methods; the reader thread runs predicates. Drop
-// rule: pictures are decoded and dropped at once; only the matched one is kept.
+// Threads: one test thread calls the methods. A reader thread only drains the socket,
+// so a slow decoder never makes the bridge drop this client as a stalled one; a decoder
+// thread decodes what it read and runs the predicates. Drop rule: received bytes wait
+// for the decoder without bound (a test's stream is short); pictures are decoded and
+// dropped at once; only the matched one is kept.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -62,13 +66,23 @@ class DecodedStream {
   long long bytesReceived() const { return bytesReceived_.load(); }
 
  private:
+  struct Chunk {
+    std::string bytes;
+    Clock::time_point arrived;
+  };
   void readLoop();
+  void decodeLoop();
   void decode(const uint8_t* data, size_t length, Clock::time_point arrived);
 
   TcpClient client_;
-  H264Decoder decoder_;           // reader thread only
-  bool keyframeSeen_ = false;     // reader thread only
-  std::atomic<bool> stop_{false};
+  H264Decoder decoder_;           // decoder thread only
+  bool keyframeSeen_ = false;     // decoder thread only
+
+  std::mutex chunkLock_;
+  std::condition_variable chunkArrived_;
+  std::deque<Chunk> chunks_;      // guarded by chunkLock_: read, not yet decoded
+  bool ended_ = false;            // guarded by chunkLock_: the server closed the stream
+  bool stop_ = false;             // guarded by chunkLock_: the destructor runs
   std::atomic<int> framesDecoded_{0};
   std::atomic<int> decodeErrors_{0};
   std::atomic<long long> bytesReceived_{0};
@@ -79,6 +93,7 @@ class DecodedStream {
   Clock::time_point armedAt_;     // guarded by lock_
   std::optional<Match> match_;    // guarded by lock_
   std::thread reader_;
+  std::thread decoderThread_;
 };
 
 }  // namespace testing_support

@@ -59,7 +59,7 @@ int32_t X264Session::open() {
   }
   if (settings.maxKeyFrameIntervalSeconds > 0)
     keyInterval_ = static_cast<int64_t>(std::llround(settings.maxKeyFrameIntervalSeconds * kTicksPerSecond));
-  bridgeLog("[Encoder] x264: %s", describeParams(param_).c_str());
+  bridgeLog("[Encoder] x264: %s", describeParams(param_, settings.maxKeyFrameIntervalSeconds).c_str());
   {
     std::lock_guard<std::mutex> hold(lock_);
     opened_ = true;

@@ -87,7 +87,7 @@ class X264Session final : public CompressionSession {
   x264_t* encoder_ = nullptr;
   x264_param_t param_{};
   int64_t lastKeyPts_ = -1;   // presentation time of the last IDR, 90 kHz
-  int64_t keyInterval_ = 0;   // longest time between IDRs, 90 kHz; 0: x264's own interval
+  int64_t keyInterval_ = 0;   // longest time between IDRs, 90 kHz; 0: IDRs only on request
   int64_t previousPts_ = -1;  // last encoded presentation time, 90 kHz
   double spacing_ = 0;        // smoothed gap between frames, 90 kHz; 0 until two frames
   double rateScale_ = 1.0;    // opened frame rate / real frame rate, applied to the rates

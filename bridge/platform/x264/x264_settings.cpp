@@ -153,11 +153,6 @@ float crfForQuality(float quality) {
   return 51.0f - 40.0f * std::clamp(quality, 0.0f, 1.0f);
 }
 
-int keyIntervalFrames(const SessionSettings& settings) {
-  if (settings.maxKeyFrameIntervalSeconds <= 0) return X264_KEYINT_MAX_INFINITE;
-  return std::max(1, static_cast<int>(std::floor(settings.maxKeyFrameIntervalSeconds * expectedFps(settings))));
-}
-
 void applyRateSettings(const SessionSettings& settings, double rateScale, x264_param_t* param) {
   if (settings.averageBitRate <= 0) return;
   param->rc.i_rc_method = X264_RC_ABR;
@@ -189,9 +184,11 @@ bool buildX264Params(const SessionSettings& settings, int width, int height, x26
     param->rc.i_rc_method = X264_RC_CRF;
     param->rc.f_rf_constant = settings.quality ? crfForQuality(*settings.quality) : 23.0f;
   }
-  // 5. Keyframes: an IDR at least every interval at the expected frame rate. The session
-  //    also forces one by time, for frame rates that change after the build.
-  param->i_keyint_max = keyIntervalFrames(settings);
+  // 5. Keyframes: the session forces an IDR once the interval has passed in presentation
+  //    time, which holds however the frame rate changes or frames are dropped. x264
+  //    places none of its own: a frame-count interval beside it would pick the same
+  //    frame now and then, which x264 answers with a warning each time.
+  param->i_keyint_max = X264_KEYINT_MAX_INFINITE;
   param->i_keyint_min = X264_KEYINT_MIN_AUTO;
   param->b_open_gop = 0;
   // 6. Messages: warnings and errors to our log, nothing to stdout or stderr directly.
@@ -203,20 +200,19 @@ bool buildX264Params(const SessionSettings& settings, int width, int height, x26
   return true;
 }
 
-std::string describeParams(const x264_param_t& param) {
-  char text[256];
+std::string describeParams(const x264_param_t& param, double keyIntervalSeconds) {
+  char keyframes[32] = "idr on request";
+  if (keyIntervalSeconds > 0) std::snprintf(keyframes, sizeof keyframes, "idr every %.1f s", keyIntervalSeconds);
+  char rate[64];
   if (param.rc.i_rc_method == X264_RC_ABR) {
-    std::snprintf(text, sizeof text,
-                  "%dx%d, preset %s, tune zerolatency, %s, abr %d kbps, vbv %d kbps / %d kbit, keyint %d, "
-                  "threads %d",
-                  param.i_width, param.i_height, kPreset, param.b_cabac ? "cabac" : "cavlc", param.rc.i_bitrate,
-                  param.rc.i_vbv_max_bitrate, param.rc.i_vbv_buffer_size, param.i_keyint_max, param.i_threads);
+    std::snprintf(rate, sizeof rate, "abr %d kbps, vbv %d kbps / %d kbit", param.rc.i_bitrate,
+                  param.rc.i_vbv_max_bitrate, param.rc.i_vbv_buffer_size);
   } else {
-    std::snprintf(text, sizeof text,
-                  "%dx%d, preset %s, tune zerolatency, %s, crf %.1f, keyint %d, threads %d", param.i_width,
-                  param.i_height, kPreset, param.b_cabac ? "cabac" : "cavlc", param.rc.f_rf_constant,
-                  param.i_keyint_max, param.i_threads);
+    std::snprintf(rate, sizeof rate, "crf %.1f", param.rc.f_rf_constant);
   }
+  char text[256];
+  std::snprintf(text, sizeof text, "%dx%d, preset %s, tune zerolatency, %s, %s, %s, threads %d", param.i_width,
+                param.i_height, kPreset, param.b_cabac ? "cabac" : "cavlc", rate, keyframes, param.i_threads);
   return text;
 }
 

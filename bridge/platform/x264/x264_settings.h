@@ -68,10 +68,8 @@ bool buildX264Params(const SessionSettings& settings, int width, int height, x26
 // encoder, before x264_encoder_reconfig.
 void applyRateSettings(const SessionSettings& settings, double rateScale, x264_param_t* param);
 
-// One line describing the effective parameters, for the log.
-std::string describeParams(const x264_param_t& param);
-
-// The keyframe interval in frames: one interval's worth at the expected frame rate.
-int keyIntervalFrames(const SessionSettings& settings);
+// One line describing the effective parameters and the session's keyframe interval
+// (seconds of presentation time; 0 or less: keyframes only on request), for the log.
+std::string describeParams(const x264_param_t& param, double keyIntervalSeconds);
 
 }  // namespace platform::x264impl

@@ -95,13 +95,18 @@ void DecodedStream::decodeLoop() {
 
     // Every unit but the last is whole: decode those, each stamped with the read that
     // brought its last byte.
-    const auto units = splitAccessUnits(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+    auto units = splitAccessUnits(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+    if (!units.empty()) units.pop_back();
+    std::vector<Clock::time_point> arrivals;
     size_t consumed = 0;
-    for (size_t i = 0; i + 1 < units.size(); ++i) {
-      const size_t end = consumed + units[i].size();
-      auto last = std::find_if(reads.begin(), reads.end(), [end](const Read& r) { return r.end >= end; });
-      decode(units[i].data(), units[i].size(), last->arrived);
-      consumed = end;
+    for (const auto& unit : units) {
+      consumed += unit.size();
+      arrivals.push_back(std::find_if(reads.begin(), reads.end(), [consumed](const Read& r) {
+                           return r.end >= consumed;
+                         })->arrived);
+    }
+    for (size_t i = firstToDecode(units, arrivals); i < units.size(); ++i) {
+      decode(units[i].data(), units[i].size(), arrivals[i]);
     }
     pending.erase(0, consumed);
     std::erase_if(reads, [consumed](const Read& r) { return r.end <= consumed; });
@@ -111,6 +116,21 @@ void DecodedStream::decodeLoop() {
   if (!pending.empty() && !reads.empty()) {
     decode(reinterpret_cast<const uint8_t*>(pending.data()), pending.size(), reads.back().arrived);
   }
+}
+
+size_t DecodedStream::firstToDecode(const std::vector<std::vector<uint8_t>>& units,
+                                    const std::vector<Clock::time_point>& arrivals) {
+  std::optional<Clock::time_point> wantedFrom;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (predicate_ && !match_) wantedFrom = armedAt_;
+  }
+  size_t resume = 0;
+  for (size_t i = 1; i < units.size(); ++i) {
+    if (wantedFrom && arrivals[i - 1] >= *wantedFrom) break;
+    if (inspectAccessUnit(units[i]).hasIdr) resume = i;
+  }
+  return resume;
 }
 
 void DecodedStream::decode(const uint8_t* data, size_t length, Clock::time_point arrived) {

@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 #include <atomic>
 
 #include "tests/support/bridge_process.h"
@@ -72,6 +73,11 @@ class DecodedStream {
   };
   void readLoop();
   void decodeLoop();
+  // Where to start decoding a batch of whole units. Units that arrived before the armed
+  // watch (or while none is armed: a later watch only takes later units) can never match;
+  // they matter only as references. So a decoder that has fallen behind skips them when
+  // a later IDR is already here and resumes there, and catches up with the stream.
+  size_t firstToDecode(const std::vector<std::vector<uint8_t>>& units, const std::vector<Clock::time_point>& arrivals);
   void decode(const uint8_t* data, size_t length, Clock::time_point arrived);
 
   TcpClient client_;

@@ -23,6 +23,7 @@ constexpr int kSendFlags = 0;
 struct Delivery {
   int fd;
   size_t sent = 0;
+  bool ready = true;  // worth a write: not yet tried, or poll saw room or an error
 };
 
 enum class SendOutcome { kDone, kWouldBlock, kFailed };
@@ -56,6 +57,7 @@ std::vector<int> _writeToAll(const std::vector<int>& targets, std::span<const ui
   std::vector<pollfd> waits;
   while (true) {
     std::erase_if(pending, [&](Delivery& delivery) {
+      if (!delivery.ready) return false;
       const SendOutcome outcome = _sendWithoutBlocking(delivery, data);
       if (outcome == SendOutcome::kFailed) failed.push_back(delivery.fd);
       return outcome != SendOutcome::kWouldBlock;
@@ -67,10 +69,12 @@ std::vector<int> _writeToAll(const std::vector<int>& targets, std::span<const ui
       return failed;
     }
     // Sleeps until some client has room again (or reports an error, which its next
-    // write then sees). A failed poll just goes round again: the deadline still ends it.
+    // write then sees); only those are written next. A failed poll makes every client
+    // worth a write again: the deadline still ends the broadcast.
     waits.clear();
     for (const Delivery& delivery : pending) waits.push_back(pollfd{delivery.fd, POLLOUT, 0});
-    (void)::poll(waits.data(), waits.size(), static_cast<int>(left.count()));
+    const int polled = ::poll(waits.data(), waits.size(), static_cast<int>(left.count()));
+    for (size_t i = 0; i < pending.size(); ++i) pending[i].ready = polled < 0 || waits[i].revents != 0;
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include "bridge/capture/serial_timer.h"
 #include "bridge/platform/media_platform.h"
+#include "tests/support/eventually.h"
 
 namespace capture_testing {
 
@@ -33,12 +34,7 @@ class ManualTimerClock : public capture::TimerClock {
 // Polls `condition` until it holds or a generous deadline passes.
 inline bool waitFor(const std::function<bool()>& condition,
                     std::chrono::milliseconds deadline = std::chrono::milliseconds(10000)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return testing_support::eventually(condition, deadline, std::chrono::milliseconds(1));
 }
 
 // Records the surface of every pixel buffer made (one per frame offered to the

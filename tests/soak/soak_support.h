@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/bridge_process.h"
+#include "tests/support/eventually.h"
 #include "tests/support/h264_decoder.h"
 
 namespace soak {
@@ -88,12 +89,7 @@ class StreamReader {
   }
   // Waits until more than `count` bytes have arrived; false when the deadline passes.
   bool waitForMoreThan(size_t count, std::chrono::milliseconds deadline = testing_support::kDefaultDeadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (size() <= count) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return testing_support::eventually([&] { return size() > count; }, deadline, std::chrono::milliseconds(10));
   }
   // Whole access units received from the first keyframe on, as checkStream counts them
   // (the last one may still be arriving, so it is not counted).
@@ -107,12 +103,7 @@ class StreamReader {
   }
   // Waits until accessUnits() reaches `count`; false when the deadline passes.
   bool waitForAccessUnits(size_t count, std::chrono::milliseconds deadline = testing_support::kDefaultDeadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (accessUnits() < count) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return testing_support::eventually([&] { return accessUnits() >= count; }, deadline, std::chrono::milliseconds(50));
   }
   // Ends reading (harmless twice); the socket stays open until destruction.
   void stop() {

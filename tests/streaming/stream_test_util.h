@@ -2,24 +2,15 @@
 // making recognisable access units.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/eventually.h"
 
 namespace stream_test {
 
-// Polls `condition` until it holds or a generous deadline passes.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds deadline = std::chrono::milliseconds(20000)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using testing_support::eventually;
 
 // `size` bytes that differ from unit to unit, so misplaced or lost bytes show.
 inline std::vector<uint8_t> accessUnit(size_t size, uint8_t seed) {

@@ -1,0 +1,226 @@
+// One live view: a WebSocket of whole access units from the server, decoded with
+// WebCodecs into a canvas sized to the pictures. It starts at a keyframe, reconnects
+// when the socket drops or the decoder fails (a new connection brings a keyframe),
+// keeps the last picture on screen with a note over it while it has none, and counts
+// frames per second. It also times a touch to the first picture that changes under it.
+import { codecString, isKeyframe, nalUnits, NAL_SPS } from './h264.js';
+
+const kMaxRetryMs = 2000;
+const kStallMs = 2000; // no picture for this long while connected shows a note
+const kMaxDecodeQueue = 30; // a decoder further behind starts over from a keyframe
+const kProbeTimeoutMs = 1000;
+const kProbeRadius = 2; // the touch probe compares a 5 x 5 patch
+const kProbeThreshold = 48; // mean difference per colour channel that counts as a change
+
+export class StreamView {
+  #ws = null;
+  #decoder = null;
+  #parameterSets = null; // the SPS the decoder is configured for, as text
+  #running = false;
+  #retryMs = 200;
+  #retryTimer = null;
+  #connectedAt = 0;
+  #lastFrameAt = 0;
+  #frameTimes = []; // output times within the last second
+  #probe = null; // {x, y, t0, baseline, timer}
+  #patch;
+
+  framesDecoded = 0;
+
+  // canvas and note are elements; path the WebSocket path ('/stream/local');
+  // onFps(fps) about every frame; onTouchPicture(ms or null) for each timed touch.
+  constructor({ canvas, note, path, onFps = () => {}, onTouchPicture = () => {} }) {
+    this.canvas = canvas;
+    this.note = note;
+    this.path = path;
+    this.onFps = onFps;
+    this.onTouchPicture = onTouchPicture;
+    this.context = canvas.getContext('2d');
+    const patch = document.createElement('canvas');
+    patch.width = patch.height = 2 * kProbeRadius + 1;
+    this.#patch = patch.getContext('2d', { willReadFrequently: true });
+    setInterval(() => this.#watch(), 500);
+  }
+
+  get running() {
+    return this.#running;
+  }
+
+  get fps() {
+    return this.#frameTimes.length;
+  }
+
+  // Shows a blank picture of the given size (the device's), unless a picture was shown
+  // already and `replace` is false.
+  setPlaceholder(width, height, replace = false) {
+    if (!width || !height || (this.framesDecoded > 0 && !replace)) return;
+    this.framesDecoded = 0;
+    const scale = Math.min(1, 960 / Math.max(width, height));
+    this.canvas.width = Math.round(width * scale);
+    this.canvas.height = Math.round(height * scale);
+    this.context.fillStyle = '#111';
+    this.context.fillRect(0, 0, this.canvas.width, this.canvas.height);
+  }
+
+  // Connects (again, when connected: a fresh connection starts from a keyframe).
+  start() {
+    this.#running = true;
+    this.#retryMs = 200;
+    this.#connect();
+  }
+
+  // Disconnects and keeps the last picture under `message`.
+  stop(message) {
+    this.#running = false;
+    clearTimeout(this.#retryTimer);
+    this.#close();
+    this.#setNote(message);
+  }
+
+  // Times the next picture that differs from the current one at (x, y), both 0 to 1.
+  probeTouch(x, y) {
+    if (this.framesDecoded === 0) return;
+    clearTimeout(this.#probe?.timer);
+    const probe = { x, y, t0: performance.now() };
+    probe.baseline = this.#sample(this.canvas, this.canvas.width, this.canvas.height, x, y);
+    probe.timer = setTimeout(() => {
+      if (this.#probe !== probe) return;
+      this.#probe = null;
+      this.onTouchPicture(null);
+    }, kProbeTimeoutMs);
+    this.#probe = probe;
+  }
+
+  #connect() {
+    clearTimeout(this.#retryTimer);
+    this.#close();
+    this.#setNote('Connecting…');
+    const ws = new WebSocket(`ws://${location.host}${this.path}`);
+    ws.binaryType = 'arraybuffer';
+    this.#ws = ws;
+    ws.onopen = () => {
+      this.#connectedAt = performance.now();
+      this.#setNote('Waiting for a keyframe…');
+    };
+    ws.onmessage = (event) => this.#unit(new Uint8Array(event.data));
+    ws.onclose = (event) => {
+      if (this.#ws !== ws) return;
+      this.#close();
+      if (!this.#running) return;
+      this.#setNote(event.code === 4004 ? 'Waiting for the stream…' : `Stream interrupted (${event.reason || event.code}); reconnecting…`);
+      this.#retryLater();
+    };
+  }
+
+  #retryLater() {
+    clearTimeout(this.#retryTimer);
+    this.#retryTimer = setTimeout(() => this.#connect(), this.#retryMs);
+    this.#retryMs = Math.min(this.#retryMs * 2, kMaxRetryMs);
+  }
+
+  #close() {
+    const ws = this.#ws;
+    this.#ws = null;
+    if (ws && ws.readyState <= WebSocket.OPEN) ws.close();
+    if (this.#decoder && this.#decoder.state !== 'closed') this.#decoder.close();
+    this.#decoder = null;
+    this.#parameterSets = null;
+  }
+
+  // Starts over with a new connection, which brings a keyframe.
+  #resync(reason) {
+    if (!this.#running) return;
+    this.#close();
+    this.#setNote(`${reason}; reconnecting…`);
+    this.#retryLater();
+  }
+
+  #unit(bytes) {
+    const key = isKeyframe(bytes);
+    if (key) {
+      const sps = nalUnits(bytes).find((nal) => nal.type === NAL_SPS);
+      const sets = sps ? Array.from(bytes.subarray(sps.offset, sps.end)).join(',') : null;
+      if (sets !== null && sets !== this.#parameterSets) this.#configure(codecString(bytes), sets);
+    }
+    const decoder = this.#decoder;
+    if (!decoder || decoder.state !== 'configured') return; // no keyframe yet
+    if (decoder.decodeQueueSize > kMaxDecodeQueue) {
+      this.#resync('The decoder fell behind');
+      return;
+    }
+    decoder.decode(new EncodedVideoChunk({ type: key ? 'key' : 'delta', timestamp: Math.round(performance.now() * 1000), data: bytes }));
+  }
+
+  #configure(codec, sets) {
+    if (!this.#decoder) {
+      const decoder = new VideoDecoder({
+        output: (frame) => this.#show(frame),
+        error: (error) => {
+          if (this.#decoder === decoder) this.#resync(`Decoder error: ${error.message}`);
+        },
+      });
+      this.#decoder = decoder;
+    }
+    // Annex B input: no description; parameter sets travel in the keyframes.
+    this.#decoder.configure({ codec, optimizeForLatency: true });
+    this.#parameterSets = sets;
+  }
+
+  #show(frame) {
+    const width = frame.displayWidth;
+    const height = frame.displayHeight;
+    if (this.canvas.width !== width || this.canvas.height !== height) {
+      this.canvas.width = width;
+      this.canvas.height = height;
+    }
+    this.context.drawImage(frame, 0, 0, width, height);
+    const probe = this.#probe;
+    if (probe) {
+      const now = this.#sample(frame, width, height, probe.x, probe.y);
+      if (difference(probe.baseline, now) > kProbeThreshold) {
+        clearTimeout(probe.timer);
+        this.#probe = null;
+        this.onTouchPicture(performance.now() - probe.t0);
+      }
+    }
+    frame.close();
+
+    const now = performance.now();
+    this.framesDecoded++;
+    this.#lastFrameAt = now;
+    this.#retryMs = 200;
+    this.#frameTimes.push(now);
+    while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
+    this.#setNote('');
+    this.onFps(this.fps);
+  }
+
+  #sample(source, width, height, x, y) {
+    const r = kProbeRadius;
+    const px = Math.min(Math.max(Math.round(x * width), r), width - r - 1);
+    const py = Math.min(Math.max(Math.round(y * height), r), height - r - 1);
+    this.#patch.drawImage(source, px - r, py - r, 2 * r + 1, 2 * r + 1, 0, 0, 2 * r + 1, 2 * r + 1);
+    return this.#patch.getImageData(0, 0, 2 * r + 1, 2 * r + 1).data;
+  }
+
+  #watch() {
+    const now = performance.now();
+    while (this.#frameTimes.length && this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
+    if (!this.#running || !this.#ws || this.#ws.readyState !== WebSocket.OPEN) return;
+    this.onFps(this.fps);
+    const since = Math.max(this.#lastFrameAt, this.#connectedAt);
+    if (now - since > kStallMs) this.#setNote(`No picture for ${Math.round((now - since) / 1000)} s`);
+  }
+
+  #setNote(text) {
+    if (this.note.textContent !== text) this.note.textContent = text;
+    this.note.hidden = text === '';
+  }
+}
+
+// Mean absolute difference per colour channel of two RGBA patches.
+function difference(a, b) {
+  let sum = 0;
+  for (let i = 0; i < a.length; i += 4) sum += Math.abs(a[i] - b[i]) + Math.abs(a[i + 1] - b[i + 1]) + Math.abs(a[i + 2] - b[i + 2]);
+  return sum / ((a.length / 4) * 3);
+}

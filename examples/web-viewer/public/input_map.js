@@ -79,7 +79,7 @@ export class TouchThinner {
   #lastMove = -Infinity;
   #timer = null;
 
-  constructor(send, { intervalMs = () => 1000 / 30, now = () => performance.now(), setTimer = setTimeout, clearTimer = clearTimeout } = {}) {
+  constructor(send, { intervalMs = () => 1000 / 30, now = () => performance.now(), setTimer = (fn, ms) => setTimeout(fn, ms), clearTimer = (id) => clearTimeout(id) } = {}) {
     this.send = send;
     this.intervalMs = intervalMs;
     this.now = now;

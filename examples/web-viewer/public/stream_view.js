@@ -7,8 +7,8 @@ import { codecString, isKeyframe, nalUnits, NAL_SPS } from './h264.js';
 
 const kMaxRetryMs = 2000;
 const kStallMs = 2000; // no picture for this long while connected shows a note
-const kMaxDecodeQueue = 30; // a decoder further behind starts over from a keyframe
-const kProbeTimeoutMs = 1000;
+const kMaxDecodeQueue = 15; // a decoder this far behind (0.5 s at 30 fps) starts over from a keyframe
+const kProbeTimeoutMs = 3000;
 const kProbeRadius = 2; // the touch probe compares a 5 x 5 patch
 const kProbeThreshold = 48; // mean difference per colour channel that counts as a change
 
@@ -23,6 +23,7 @@ export class StreamView {
   #lastFrameAt = 0;
   #frameTimes = []; // output times within the last second
   #probe = null; // {x, y, t0, baseline, timer}
+  #latest = null; // the newest decoded frame not yet drawn; older ones are dropped
   #patch;
 
   framesDecoded = 0;
@@ -124,6 +125,8 @@ export class StreamView {
     if (ws && ws.readyState <= WebSocket.OPEN) ws.close();
     if (this.#decoder && this.#decoder.state !== 'closed') this.#decoder.close();
     this.#decoder = null;
+    this.#latest?.close();
+    this.#latest = null;
     this.#parameterSets = null;
   }
 
@@ -154,7 +157,7 @@ export class StreamView {
   #configure(codec, sets) {
     if (!this.#decoder) {
       const decoder = new VideoDecoder({
-        output: (frame) => this.#show(frame),
+        output: (frame) => this.#decoded(frame),
         error: (error) => {
           if (this.#decoder === decoder) this.#resync(`Decoder error: ${error.message}`);
         },
@@ -166,7 +169,26 @@ export class StreamView {
     this.#parameterSets = sets;
   }
 
-  #show(frame) {
+  // Pictures are drawn at the display's pace, the newest one each time: a page that
+  // cannot draw every frame skips some instead of falling behind.
+  #decoded(frame) {
+    if (this.#latest) this.#latest.close();
+    else requestAnimationFrame(() => this.#draw());
+    this.#latest = frame;
+
+    const now = performance.now();
+    this.framesDecoded++;
+    this.#lastFrameAt = now;
+    this.#retryMs = 200;
+    this.#frameTimes.push(now);
+    while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
+    this.onFps(this.fps);
+  }
+
+  #draw() {
+    const frame = this.#latest;
+    this.#latest = null;
+    if (!frame) return;
     const width = frame.displayWidth;
     const height = frame.displayHeight;
     if (this.canvas.width !== width || this.canvas.height !== height) {
@@ -184,15 +206,7 @@ export class StreamView {
       }
     }
     frame.close();
-
-    const now = performance.now();
-    this.framesDecoded++;
-    this.#lastFrameAt = now;
-    this.#retryMs = 200;
-    this.#frameTimes.push(now);
-    while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
     this.#setNote('');
-    this.onFps(this.fps);
   }
 
   #sample(source, width, height, x, y) {

@@ -7,13 +7,18 @@
 #   test   build, plus GoogleTest and FFmpeg's decoding libraries (the test suite)
 #   fuzz   build, plus clang and its sanitizer runtimes (the fuzz targets)
 #   tools  the ffmpeg command line (the demo's video and picture, the encode benchmark)
-# Without a group: all of them.
+#   viewer build, plus Node.js with npm (the web viewer) and Chromium (its tests)
+# Without a group: build, test, fuzz and tools (the viewer only when named).
 set -euo pipefail
 
 build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
 test=(libgtest-dev libgmock-dev libavcodec-dev libavutil-dev)
 fuzz=(clang libclang-rt-dev)
 tools=(ffmpeg)
+# A Node.js that already has npm (NodeSource's package bundles it, and conflicts with
+# Debian's npm) is kept as it is.
+viewer=(chromium)
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then viewer+=(nodejs npm); fi
 
 groups=("$@")
 if ((${#groups[@]} == 0)); then groups=(build test fuzz tools); fi
@@ -25,7 +30,8 @@ for group in "${groups[@]}"; do
     test) packages+=("${test[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     tools) packages+=("${tools[@]}") ;;
-    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools)" >&2; exit 2 ;;
+    viewer) packages+=("${viewer[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, viewer)" >&2; exit 2 ;;
   esac
 done
 

@@ -46,11 +46,7 @@ export class Session extends EventEmitter {
     bridge.on('exit', (exit) => {
       if (this.#bridge !== bridge) return;
       this.#exit = exit;
-      this.#localPort = null;
-      this.#remotePort = null;
-      this.#remoteRunning = false;
-      this.emit('streams', 'local');
-      this.emit('streams', 'remote');
+      this.#forgetStreams();
       this.#changed();
     });
     bridge.start();
@@ -62,6 +58,7 @@ export class Session extends EventEmitter {
   async restart() {
     const old = this.#bridge;
     this.#bridge = null;
+    this.#forgetStreams();
     await old?.stop();
     this.start();
     return this.#udid ? this.open(this.#udid) : null;
@@ -137,6 +134,15 @@ export class Session extends EventEmitter {
     } catch (error) {
       return { ok: false, error: error.message };
     }
+  }
+
+  // The streams of a bridge that is gone: their ports mean nothing any more.
+  #forgetStreams() {
+    this.#localPort = null;
+    this.#remotePort = null;
+    this.#remoteRunning = false;
+    this.emit('streams', 'local');
+    this.emit('streams', 'remote');
   }
 
   #changed() {

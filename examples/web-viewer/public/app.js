@@ -18,6 +18,7 @@ const local = new StreamView({
   canvas: $('local'),
   note: $('local-note'),
   path: '/stream/local',
+  maxSize: () => ({ width: Math.min(innerWidth * 0.9, 900), height: innerHeight * 0.78 }),
   onFps: (fps) => ($('local-fps').textContent = fps),
   onTouchPicture: (ms) => {
     if (ms === null) {
@@ -33,6 +34,7 @@ const remote = new StreamView({
   canvas: $('remote-canvas'),
   note: $('remote-note'),
   path: '/stream/remote',
+  maxSize: () => ({ width: $('remote').clientWidth - 24, height: innerHeight * 0.4 }),
   onFps: (fps) => ($('remote-fps-figure').textContent = fps),
 });
 // For scripted checks of the page (the tests read it).
@@ -108,7 +110,7 @@ function onState(next) {
   if (next.remote && bridge.running) {
     if (!remote.running) remote.start();
   } else {
-    remote.stop(bridge.running ? 'Remote stream not started' : 'The bridge is not running');
+    remote.stop(bridge.running ? 'Remote stream not running' : 'The bridge is not running');
   }
 }
 

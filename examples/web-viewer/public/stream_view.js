@@ -7,7 +7,7 @@ import { codecString, isKeyframe, nalUnits, NAL_SPS } from './h264.js';
 
 const kMaxRetryMs = 2000;
 const kStallMs = 2000; // no picture for this long while connected shows a note
-const kMaxDecodeQueue = 15; // a decoder this far behind (0.5 s at 30 fps) starts over from a keyframe
+const kMaxDecodeQueue = 30; // a decoder this far behind (1 s at 30 fps) starts over from a keyframe
 const kProbeTimeoutMs = 3000;
 const kProbeRadius = 2; // the touch probe compares a 5 x 5 patch
 const kProbeThreshold = 48; // mean difference per colour channel that counts as a change
@@ -25,13 +25,16 @@ export class StreamView {
   #probe = null; // {x, y, t0, baseline, timer}
   #latest = null; // the newest decoded frame not yet drawn; older ones are dropped
   #patch;
+  #picture = { width: 0, height: 0 }; // size of the pictures shown (or of the placeholder)
 
   framesDecoded = 0;
 
-  // canvas and note are elements; path the WebSocket path ('/stream/local');
-  // onFps(fps) about every frame; onTouchPicture(ms or null) for each timed touch.
-  constructor({ canvas, note, path, onFps = () => {}, onTouchPicture = () => {} }) {
+  // canvas and note are elements; path the WebSocket path ('/stream/local'); maxSize()
+  // the largest box, in CSS pixels, the picture may take on the page; onFps(fps) about
+  // every frame; onTouchPicture(ms or null) for each timed touch.
+  constructor({ canvas, note, path, maxSize, onFps = () => {}, onTouchPicture = () => {} }) {
     this.canvas = canvas;
+    this.maxSize = maxSize;
     this.note = note;
     this.path = path;
     this.onFps = onFps;
@@ -41,6 +44,7 @@ export class StreamView {
     patch.width = patch.height = 2 * kProbeRadius + 1;
     this.#patch = patch.getContext('2d', { willReadFrequently: true });
     setInterval(() => this.#watch(), 500);
+    addEventListener('resize', () => this.#fit(this.#picture.width, this.#picture.height, true));
   }
 
   get running() {
@@ -56,9 +60,7 @@ export class StreamView {
   setPlaceholder(width, height, replace = false) {
     if (!width || !height || (this.framesDecoded > 0 && !replace)) return;
     this.framesDecoded = 0;
-    const scale = Math.min(1, 960 / Math.max(width, height));
-    this.canvas.width = Math.round(width * scale);
-    this.canvas.height = Math.round(height * scale);
+    this.#fit(width, height);
     this.context.fillStyle = '#111';
     this.context.fillRect(0, 0, this.canvas.width, this.canvas.height);
   }
@@ -191,11 +193,8 @@ export class StreamView {
     if (!frame) return;
     const width = frame.displayWidth;
     const height = frame.displayHeight;
-    if (this.canvas.width !== width || this.canvas.height !== height) {
-      this.canvas.width = width;
-      this.canvas.height = height;
-    }
-    this.context.drawImage(frame, 0, 0, width, height);
+    this.#fit(width, height);
+    this.context.drawImage(frame, 0, 0, this.canvas.width, this.canvas.height);
     const probe = this.#probe;
     if (probe) {
       const now = this.#sample(frame, width, height, probe.x, probe.y);
@@ -207,6 +206,33 @@ export class StreamView {
     }
     frame.close();
     this.#setNote('');
+  }
+
+  // The size of the pictures shown, in their own pixels.
+  get pictureSize() {
+    return { ...this.#picture };
+  }
+
+  // Sizes the canvas for pictures of width x height: as large as maxSize() allows at
+  // their aspect ratio, and with no more pixels than the screen shows or the picture
+  // has. Drawing (the scaling and colour conversion) is the page's largest cost, so
+  // it is done once, at the size seen.
+  #fit(width, height, force = false) {
+    if (!width || !height || (!force && width === this.#picture.width && height === this.#picture.height)) return;
+    this.#picture = { width, height };
+    const box = this.maxSize();
+    const scale = Math.min(box.width / width, box.height / height);
+    const cssWidth = Math.max(1, Math.floor(width * scale));
+    const cssHeight = Math.max(1, Math.floor(height * scale));
+    this.canvas.style.width = `${cssWidth}px`;
+    this.canvas.style.height = `${cssHeight}px`;
+    const pixels = Math.min(1, scale * devicePixelRatio);
+    const backingWidth = Math.max(1, Math.round(width * pixels));
+    const backingHeight = Math.max(1, Math.round(height * pixels));
+    if (this.canvas.width !== backingWidth || this.canvas.height !== backingHeight) {
+      this.canvas.width = backingWidth;
+      this.canvas.height = backingHeight;
+    }
   }
 
   #sample(source, width, height, x, y) {

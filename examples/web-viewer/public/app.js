@@ -13,6 +13,7 @@ let state = null; // the server's last state
 let openError = null; // why the chosen device could not be captured
 let autoOpened = false;
 const touchPictureMs = []; // the last kTouchSamples touch-to-picture times
+const touchArrivalMs = []; // and the times to the arrival of those pictures' bytes
 
 const local = new StreamView({
   canvas: $('local'),
@@ -20,12 +21,14 @@ const local = new StreamView({
   path: '/stream/local',
   maxSize: () => ({ width: Math.min(innerWidth * 0.9, 900), height: innerHeight * 0.78 }),
   onFps: (fps) => ($('local-fps').textContent = fps),
-  onTouchPicture: (ms) => {
+  onTouchPicture: (ms, arrivedMs) => {
     if (ms === null) {
       $('touch-picture').textContent = 'no change seen';
       return;
     }
     touchPictureMs.push(ms);
+    touchArrivalMs.push(arrivedMs);
+    if (touchArrivalMs.length > kTouchSamples) touchArrivalMs.shift();
     if (touchPictureMs.length > kTouchSamples) touchPictureMs.shift();
     $('touch-picture').textContent = `${Math.round(ms)} ms (median ${Math.round(median(touchPictureMs))} ms of ${touchPictureMs.length})`;
   },
@@ -38,7 +41,7 @@ const remote = new StreamView({
   onFps: (fps) => ($('remote-fps-figure').textContent = fps),
 });
 // For scripted checks of the page (the tests read it).
-window.viewer = { local, remote, touchPictureMs };
+window.viewer = { local, remote, touchPictureMs, touchArrivalMs };
 
 const control = new ControlClient({ onState, onConnection });
 

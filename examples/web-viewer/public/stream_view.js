@@ -31,7 +31,8 @@ export class StreamView {
 
   // canvas and note are elements; path the WebSocket path ('/stream/local'); maxSize()
   // the largest box, in CSS pixels, the picture may take on the page; onFps(fps) about
-  // every frame; onTouchPicture(ms or null) for each timed touch.
+  // every frame; onTouchPicture(ms, arrivedMs) for each timed touch: the time to the
+  // picture drawn and to the arrival of its bytes, or null when nothing changed.
   constructor({ canvas, note, path, maxSize, onFps = () => {}, onTouchPicture = () => {} }) {
     this.canvas = canvas;
     this.maxSize = maxSize;
@@ -201,7 +202,8 @@ export class StreamView {
       if (difference(probe.baseline, now) > kProbeThreshold) {
         clearTimeout(probe.timer);
         this.#probe = null;
-        this.onTouchPicture(performance.now() - probe.t0);
+        // The chunk's timestamp is the time its bytes reached the page.
+        this.onTouchPicture(performance.now() - probe.t0, frame.timestamp / 1000 - probe.t0);
       }
     }
     frame.close();

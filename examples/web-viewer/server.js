@@ -17,7 +17,7 @@ const publicDir = fileURLToPath(new URL('./public', import.meta.url));
 
 // Starts the bridge and the server. Resolves with {url, session, close()} once the
 // server listens; close() ends the bridge and the server.
-export async function startViewer({ port = 0, bridgePath = defaultBridgePath, responseTimeoutMs, quiet = false, listDevicesFn = listDevices } = {}) {
+export async function startViewer({ port = 0, bridgePath = defaultBridgePath, responseTimeoutMs, quiet = false } = {}) {
   const session = new Session({ bridgePath, responseTimeoutMs, quiet });
   const serveFile = staticFiles(publicDir);
 
@@ -39,7 +39,7 @@ export async function startViewer({ port = 0, bridgePath = defaultBridgePath, re
     const pathname = pathOf(request.url);
     if (pathname === '/api/devices') {
       try {
-        const devices = await listDevicesFn();
+        const devices = await listDevices();
         response.writeHead(200, { 'Content-Type': 'application/json' });
         response.end(JSON.stringify({ platform: process.platform, devices }));
       } catch (error) {
@@ -122,7 +122,10 @@ async function main() {
     console.error(`web-viewer: cannot listen on 127.0.0.1:${values.port}: ${error.message}${hint}`);
     process.exit(1);
   }
-  if (values.device) await viewer.session.open(values.device);
+  if (values.device) {
+    const response = await viewer.session.open(values.device);
+    if (!response.ok) console.error(`web-viewer: cannot open ${values.device}: ${response.error}`);
+  }
   console.log(`Web viewer: ${viewer.url}`);
   const stop = async () => {
     await viewer.close();

@@ -42,6 +42,7 @@ export class Session extends EventEmitter {
     this.#exit = null;
     bridge.on('log', (line) => {
       if (!this.#quiet) process.stderr.write(`[bridge] ${line}\n`);
+      this.#changed(); // the page shows the log's last lines
     });
     bridge.on('exit', (exit) => {
       if (this.#bridge !== bridge) return;

@@ -5,7 +5,7 @@ import http from 'node:http';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import WebSocket from 'ws';
-import { catalogPath } from '../lib/devices.js';
+import { catalogPath, simulatorsFromList } from '../lib/devices.js';
 import { startViewer } from '../server.js';
 
 const fakeBridge = fileURLToPath(new URL('./support/fake_bridge.js', import.meta.url));
@@ -61,4 +61,20 @@ describe('web viewer server', () => {
     assert.deepEqual(await viewer.session.command({ cmd: 'stop_capture' }), { ok: false, error: "the viewer does not send 'stop_capture'" });
     assert.equal((await viewer.session.command({ cmd: 'display_info' })).ok, true);
   });
+});
+
+test('on a Mac, lists the booted simulators with their families', () => {
+  const list = {
+    devices: {
+      'com.apple.CoreSimulator.SimRuntime.iOS-17-0': [
+        { udid: 'A', name: 'iPhone 15', state: 'Booted', deviceTypeIdentifier: 'com.apple.CoreSimulator.SimDeviceType.iPhone-15' },
+        { udid: 'B', name: 'iPad Air', state: 'Booted', deviceTypeIdentifier: 'com.apple.CoreSimulator.SimDeviceType.iPad-Air-5th-generation' },
+        { udid: 'C', name: 'iPhone SE', state: 'Shutdown', deviceTypeIdentifier: 'com.apple.CoreSimulator.SimDeviceType.iPhone-SE' },
+      ],
+      'com.apple.CoreSimulator.SimRuntime.tvOS-17-0': [
+        { udid: 'D', name: 'Apple TV', state: 'Booted', deviceTypeIdentifier: 'com.apple.CoreSimulator.SimDeviceType.Apple-TV-1080p' },
+      ],
+    },
+  };
+  assert.deepEqual(simulatorsFromList(list).map((d) => [d.udid, d.family]), [['A', 1], ['B', 2], ['D', 3]]);
 });

@@ -7,17 +7,21 @@
 #   test   build, plus GoogleTest and FFmpeg's decoding libraries (the test suite)
 #   fuzz   build, plus clang and its sanitizer runtimes (the fuzz targets)
 #   tools  the ffmpeg command line (the demo's video and picture, the encode benchmark)
-#   lint   Node.js and npm (the workflow linter, scripts/lint-workflows.sh); nothing when
-#          node and npm are already on the PATH, since a Node.js installed from elsewhere
-#          brings its own npm and conflicts with Debian's npm package
-# Without a group: build, test, fuzz and tools.
+#   lint   Node.js and npm (the workflow linter, scripts/lint-workflows.sh)
+#   viewer build, plus Node.js with npm (the web viewer) and Chromium (its tests)
+# Node.js and npm are installed only when node or npm is missing from the PATH: a Node.js
+# installed from elsewhere brings its own npm and conflicts with Debian's npm package.
+# Without a group: build, test, fuzz and tools (lint and viewer only when named).
 set -euo pipefail
 
 build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
 test=(libgtest-dev libgmock-dev libavcodec-dev libavutil-dev)
 fuzz=(clang libclang-rt-dev)
 tools=(ffmpeg)
-lint=(nodejs npm)
+node=()
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then node=(nodejs npm); fi
+lint=("${node[@]}")
+viewer=(chromium "${node[@]}")
 
 groups=("$@")
 if ((${#groups[@]} == 0)); then groups=(build test fuzz tools); fi
@@ -29,10 +33,9 @@ for group in "${groups[@]}"; do
     test) packages+=("${test[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     tools) packages+=("${tools[@]}") ;;
-    lint)
-      if ! command -v node >/dev/null || ! command -v npm >/dev/null; then packages+=("${lint[@]}"); fi
-      ;;
-    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint)" >&2; exit 2 ;;
+    lint) packages+=("${lint[@]}") ;;
+    viewer) packages+=("${viewer[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer)" >&2; exit 2 ;;
   esac
 done
 

@@ -2,16 +2,15 @@
 // display's IOSurface with CVPixelBufferCreateWithIOSurface, which wraps the surface's
 // memory and copies nothing.
 //
-// PixelBuffer (media_platform.h) is a plain record holding a surface, so the
-// CVPixelBuffer travels inside that surface: PixelBufferSurface is a Surface that answers
-// every question from the IOSurfaceSurface it was made from and also holds the
-// CVPixelBuffer. A session finds it again with cvPixelBufferOf.
+// The PixelBuffer handed out holds a PixelBufferSurface: a Surface that answers every
+// question from the IOSurfaceSurface it was made from and carries the CVPixelBuffer for
+// the sessions (cv_pixel_buffer_carrier.h).
 //
 // Ownership: a PixelBufferSurface holds one reference to the CVPixelBuffer (released
 // with it) and a shared reference to the source surface. The CVPixelBuffer itself keeps
 // the IOSurface alive for as long as VideoToolbox holds on to it.
 //
-// Threads: made on the capture queue; read by the session under the encoder lock; every
+// Threads: made on the capture queue; read by the sessions under the encoder lock; every
 // operation may be called from any thread, as Surface promises.
 #pragma once
 
@@ -20,17 +19,18 @@
 #include <memory>
 
 #include "bridge/platform/apple_media/cf_ref.h"
+#include "bridge/platform/apple_media/cv_pixel_buffer_carrier.h"
 #include "bridge/platform/apple_surface/io_surface_surface.h"
 #include "bridge/platform/media_platform.h"
 
 namespace platform::vtimpl {
 
-class PixelBufferSurface final : public Surface {
+class PixelBufferSurface final : public Surface, public CVPixelBufferCarrier {
  public:
   PixelBufferSurface(std::shared_ptr<IOSurfaceSurface> source, CFRef<CVPixelBufferRef> buffer)
       : source_(std::move(source)), buffer_(std::move(buffer)) {}
 
-  CVPixelBufferRef cvPixelBuffer() const { return buffer_.get(); }
+  CVPixelBufferRef cvPixelBuffer() const override { return buffer_.get(); }
 
   size_t width() const override { return source_->width(); }
   size_t height() const override { return source_->height(); }
@@ -42,16 +42,12 @@ class PixelBufferSurface final : public Surface {
 
  private:
   const std::shared_ptr<IOSurfaceSurface> source_;  // never null
-  const CFRef<CVPixelBufferRef> buffer_;                  // never null
+  const CFRef<CVPixelBufferRef> buffer_;            // never null
 };
 
-// CVPixelBufferCreateWithIOSurface over `surface`, which must be an IOSurfaceSurface
-// (kCVReturnInvalidArgument otherwise). Returns 0 and the buffer, or the failure status.
+// CVPixelBufferCreateWithIOSurface without attributes over `surface`, which must be an
+// IOSurfaceSurface (kCVReturnInvalidArgument otherwise). Returns 0 and the buffer, or
+// the failure status.
 int32_t createPixelBufferOverSurface(const SurfaceRef& surface, PixelBufferRef* buffer);
-
-// The CVPixelBuffer that `buffer` carries: its own when it came from
-// createPixelBufferOverSurface, otherwise a new one made over its IOSurfaceSurface
-// (held in `made`); null when there is neither.
-CVPixelBufferRef cvPixelBufferOf(const PixelBuffer& buffer, CFRef<CVPixelBufferRef>& made);
 
 }  // namespace platform::vtimpl

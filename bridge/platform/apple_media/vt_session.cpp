@@ -1,6 +1,6 @@
 #include "bridge/platform/apple_media/vt_session.h"
 
-#include "bridge/platform/apple_media/vt_pixel_buffer.h"
+#include "bridge/platform/apple_media/cv_pixel_buffer_carrier.h"
 #include "bridge/platform/apple_media/vt_properties.h"
 #include "bridge/platform/apple_media/vt_sample.h"
 #include "bridge/platform/log.h"
@@ -51,8 +51,7 @@ int32_t VTSession::prepareToEncodeFrames() {
 int32_t VTSession::encodeFrame(const PixelBuffer& buffer, MediaTime presentationTime, MediaTime duration,
                                const EncodeFrameOptions* options) {
   if (!session_) return kMediaErrorInvalidSession;
-  CFRef<CVPixelBufferRef> made;  // only for a buffer that did not come from this platform
-  CVPixelBufferRef pixels = cvPixelBufferOf(buffer, made);
+  CVPixelBufferRef pixels = cvPixelBufferOf(buffer);
   if (pixels == nullptr) return kMediaErrorParameter;
   const CFRef<CFDictionaryRef> frameOptions = makeFrameOptions(options);
   if (options != nullptr && options->forceKeyFrame && !frameOptions) return kMediaErrorAllocation;

@@ -18,6 +18,10 @@
 // in progress), drains what is still pending (those frames are dropped), then
 // invalidates and releases the session: once it returns no callback runs any more; a
 // second call does nothing.
+//
+// Pixel buffers: encodeFrame takes only those this platform made (their surface carries
+// a CVPixelBuffer) and refuses others with a parameter error; VideoToolbox retains the
+// CVPixelBuffer for as long as it needs it.
 #pragma once
 
 #include <VideoToolbox/VideoToolbox.h>

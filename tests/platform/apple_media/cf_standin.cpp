@@ -2,9 +2,13 @@
 
 #include <VideoToolbox/VideoToolbox.h>
 
+#include <utility>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 // Opaque CF and CM types, completed here. Every one is a StandinObject at offset 0, so a
 // CFTypeRef converts back to it.
@@ -59,6 +63,17 @@ struct opaqueCMSampleBuffer : StandinObject {
     for (const void* object : {static_cast<const void*>(attachments), static_cast<const void*>(format),
                                static_cast<const void*>(block)})
       if (object != nullptr) CFRelease(object);
+  }
+};
+struct __CVBuffer : StandinObject {};
+struct OpaqueVTCompressionSession : StandinObject {
+  cf_standin::SessionRecord record;
+  VTCompressionOutputCallback callback = nullptr;
+  void* refCon = nullptr;
+  std::vector<const void*> held;  // property values and frame options, released with the session
+  std::vector<bool> pending;      // frames not yet delivered: whether each is a keyframe
+  ~OpaqueVTCompressionSession() override {
+    for (const void* object : held) CFRelease(object);
   }
 };
 struct CFArrayCallBacks {
@@ -218,7 +233,112 @@ OSStatus CMBlockBufferCopyDataBytes(CMBlockBufferRef theSourceBuffer, size_t off
 
 }  // extern "C"
 
+namespace {
+std::mutex g_sessionLock;
+cf_standin::SessionRecord g_lastSession;  // guarded by g_sessionLock
+OSStatus g_failNextCreate = 0;            // guarded by g_sessionLock
+
+void remember(const OpaqueVTCompressionSession& session) {
+  std::lock_guard<std::mutex> hold(g_sessionLock);
+  g_lastSession = session.record;
+}
+}  // namespace
+
+extern "C" {
+
+OSStatus VTCompressionSessionCreate(CFAllocatorRef allocator, int32_t width, int32_t height,
+                                    CMVideoCodecType codecType, CFDictionaryRef encoderSpecification,
+                                    CFDictionaryRef sourceImageBufferAttributes,
+                                    CFAllocatorRef compressedDataAllocator, VTCompressionOutputCallback outputCallback,
+                                    void* outputCallbackRefCon, VTCompressionSessionRef* compressionSessionOut) {
+  cf_standin::SessionRecord record;
+  record.width = width;
+  record.height = height;
+  record.codec = codecType;
+  record.defaultArguments = allocator == nullptr && encoderSpecification == nullptr &&
+                            sourceImageBufferAttributes == nullptr && compressedDataAllocator == nullptr;
+  {
+    std::lock_guard<std::mutex> hold(g_sessionLock);
+    g_lastSession = record;
+    if (const OSStatus status = std::exchange(g_failNextCreate, 0)) return status;
+  }
+  auto* session = new OpaqueVTCompressionSession();
+  session->record = record;
+  session->callback = outputCallback;
+  session->refCon = outputCallbackRefCon;
+  *compressionSessionOut = session;
+  return 0;
+}
+
+OSStatus VTSessionSetProperty(VTSessionRef session, CFStringRef propertyKey, CFTypeRef propertyValue) {
+  auto* vt = static_cast<OpaqueVTCompressionSession*>(objectOf(session));
+  vt->record.propertiesSet.push_back(propertyKey->text);
+  vt->record.lastValue = propertyValue;
+  vt->held.push_back(CFRetain(propertyValue));
+  remember(*vt);
+  return 0;
+}
+
+OSStatus VTCompressionSessionPrepareToEncodeFrames(VTCompressionSessionRef) { return 0; }
+
+OSStatus VTCompressionSessionEncodeFrame(VTCompressionSessionRef session, CVImageBufferRef imageBuffer,
+                                         CMTime presentationTimeStamp, CMTime duration,
+                                         CFDictionaryRef frameProperties, void*, VTEncodeInfoFlags*) {
+  if (imageBuffer == nullptr || session->record.invalidated) return kVTParameterErr;
+  cf_standin::EncodedFrame frame{presentationTimeStamp, duration, frameProperties != nullptr, false};
+  if (frameProperties != nullptr) {
+    frame.forceKeyFrame = CFDictionaryGetValue(frameProperties, kVTEncodeFrameOptionKey_ForceKeyFrame) == kCFBooleanTrue;
+    session->held.push_back(CFRetain(frameProperties));
+  }
+  session->record.frames.push_back(frame);
+  session->pending.push_back(frame.forceKeyFrame);
+  remember(*session);
+  return 0;
+}
+
+OSStatus VTCompressionSessionCompleteFrames(VTCompressionSessionRef session, CMTime) {
+  std::vector<bool> pending = std::exchange(session->pending, {});
+  std::thread output([&] {
+    for (bool keyFrame : pending) {
+      CFDictionaryRef notSync = cf_standin::makeDictionary({{kCMSampleAttachmentKey_NotSync, kCFBooleanTrue}});
+      cf_standin::SampleSpec spec;
+      if (!keyFrame) spec.attachments = {notSync};
+      spec.dataPieces = {{0, 0, 0, 2, 0x65, 0x88}};
+      CMSampleBufferRef sample = cf_standin::makeSample(spec);
+      session->callback(session->refCon, nullptr, 0, 0, sample);
+      CFRelease(sample);
+      CFRelease(notSync);
+      ++session->record.delivered;
+    }
+  });
+  output.join();
+  remember(*session);
+  return 0;
+}
+
+void VTCompressionSessionInvalidate(VTCompressionSessionRef session) {
+  session->record.invalidated = true;
+  remember(*session);
+}
+
+CMTime CMTimeMake(int64_t value, int32_t timescale) { return CMTime{value, timescale, kCMTimeFlags_Valid, 0}; }
+const CMTime kCMTimeInvalid = {0, 0, 0, 0};
+
+}  // extern "C"
+
 namespace cf_standin {
+
+CVPixelBufferRef makePixelBuffer() { return new __CVBuffer(); }
+
+SessionRecord lastSession() {
+  std::lock_guard<std::mutex> hold(g_sessionLock);
+  return g_lastSession;
+}
+
+void failNextSessionCreate(OSStatus status) {
+  std::lock_guard<std::mutex> hold(g_sessionLock);
+  g_failNextCreate = status;
+}
 
 long liveObjects() { return g_live.load(); }
 

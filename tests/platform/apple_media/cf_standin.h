@@ -1,14 +1,17 @@
-// A small CoreFoundation and CoreMedia of our own, enough to run the VideoToolbox media
-// platform's CF code on Linux: numbers, booleans, arrays, dictionaries and constant
-// strings with real reference counting, and sample buffers, format descriptions and
-// block buffers that tests put together. Every object counts as live from its creation
-// to its last release, so a test can check that the code under test released exactly
-// what it made (a release too many aborts).
+// A small CoreFoundation, CoreMedia and VideoToolbox of our own, enough to run the
+// VideoToolbox media platform's code on Linux: numbers, booleans, arrays, dictionaries
+// and constant strings with real reference counting; sample buffers, format
+// descriptions and block buffers that tests put together; and compression sessions that
+// record what they are told and hand back one sample per frame. Every object counts as
+// live from its creation to its last release, so a test can check that the code under
+// test released exactly what it made (a release too many aborts).
 //
-// Threads: reference counts are atomic; everything else is for one test thread.
+// Threads: reference counts are atomic and the session record is locked; everything else
+// is for one test thread at a time.
 #pragma once
 
 #include <CoreMedia/CoreMedia.h>
+#include <CoreVideo/CoreVideo.h>
 
 #include <cstdint>
 #include <string>
@@ -38,5 +41,36 @@ struct SampleSpec {
 
 // A CMSampleBuffer as VideoToolbox would hand it out; the caller owns it (CFRelease).
 CMSampleBufferRef makeSample(const SampleSpec& spec);
+
+// A CVPixelBuffer over nothing, for sessions to encode; the caller owns it.
+CVPixelBufferRef makePixelBuffer();
+
+// What the stand-in VideoToolbox saw of one compression session.
+struct EncodedFrame {
+  CMTime presentationTime;
+  CMTime duration;
+  bool hasOptions = false;
+  bool forceKeyFrame = false;
+};
+struct SessionRecord {
+  int32_t width = 0;
+  int32_t height = 0;
+  uint32_t codec = 0;
+  bool defaultArguments = false;  // default allocators, no specification or attributes
+  std::vector<std::string> propertiesSet;  // key texts, in order
+  CFTypeRef lastValue = nullptr;           // value of the last property set (held by the session)
+  std::vector<EncodedFrame> frames;
+  int delivered = 0;  // frames that went through the output callback
+  bool invalidated = false;
+};
+
+// The record of the last session made (or of the one that failed to be made).
+SessionRecord lastSession();
+// The next VTCompressionSessionCreate fails with `status` and makes nothing.
+void failNextSessionCreate(OSStatus status);
+
+// Sessions deliver their pending frames in VTCompressionSessionCompleteFrames, on a
+// thread of their own that the call waits for: each as a sample holding one 2-byte NAL
+// unit, NotSync on frames that were not forced to be keyframes.
 
 }  // namespace cf_standin

@@ -48,7 +48,18 @@ class TimerClock {
 };
 
 // The steady clock of the process; what every timer uses outside tests.
-const TimerClock& steadyTimerClock();
+class SteadyTimerClock final : public TimerClock {
+ public:
+  TimePoint now() const override { return std::chrono::steady_clock::now(); }
+  void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                 TimePoint deadline) const override {
+    cv.wait_until(lock, deadline);
+  }
+};
+inline const TimerClock& steadyTimerClock() {
+  static const SteadyTimerClock clock;
+  return clock;
+}
 
 class SerialTimer {
  public:

@@ -29,15 +29,6 @@
 namespace capture {
 namespace {
 
-class SteadyTimerClock : public TimerClock {
- public:
-  TimePoint now() const override { return std::chrono::steady_clock::now(); }
-  void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-                 TimePoint deadline) const override {
-    cv.wait_until(lock, deadline);
-  }
-};
-
 // How often a timer on a clock of a test's own looks at that clock.
 constexpr std::chrono::nanoseconds kPollPeriod = std::chrono::milliseconds(1);
 
@@ -45,11 +36,6 @@ constexpr std::chrono::nanoseconds kPollPeriod = std::chrono::milliseconds(1);
 thread_local const void* t_currentTimer = nullptr;
 
 }  // namespace
-
-const TimerClock& steadyTimerClock() {
-  static const SteadyTimerClock clock;
-  return clock;
-}
 
 struct SerialTimer::State {
   std::string label;

@@ -285,7 +285,12 @@ OSStatus VTCompressionSessionEncodeFrame(VTCompressionSessionRef session, CVImag
                                          CMTime presentationTimeStamp, CMTime duration,
                                          CFDictionaryRef frameProperties, void*, VTEncodeInfoFlags*) {
   if (imageBuffer == nullptr || session->record.invalidated) return kVTParameterErr;
-  cf_standin::EncodedFrame frame{presentationTimeStamp, duration, frameProperties != nullptr, false};
+  cf_standin::EncodedFrame frame;
+  frame.presentationValue = presentationTimeStamp.value;
+  frame.presentationScale = presentationTimeStamp.timescale;
+  frame.presentationValid = (presentationTimeStamp.flags & kCMTimeFlags_Valid) != 0;
+  frame.durationValid = (duration.flags & kCMTimeFlags_Valid) != 0;
+  frame.hasOptions = frameProperties != nullptr;
   if (frameProperties != nullptr) {
     frame.forceKeyFrame = CFDictionaryGetValue(frameProperties, kVTEncodeFrameOptionKey_ForceKeyFrame) == kCFBooleanTrue;
     session->held.push_back(CFRetain(frameProperties));

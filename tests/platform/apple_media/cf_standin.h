@@ -47,8 +47,11 @@ CVPixelBufferRef makePixelBuffer();
 
 // What the stand-in VideoToolbox saw of one compression session.
 struct EncodedFrame {
-  CMTime presentationTime;
-  CMTime duration;
+  // The times as plain values: CMTime is packed, its fields are not to be bound to.
+  int64_t presentationValue = 0;
+  int32_t presentationScale = 0;
+  bool presentationValid = false;
+  bool durationValid = false;
   bool hasOptions = false;
   bool forceKeyFrame = false;
 };

@@ -98,11 +98,11 @@ TEST(VTSession, PropertiesFramesAndKeyframeRequestsReachVideoToolboxAndOutputCom
 
   const std::vector<cf_standin::EncodedFrame> frames = cf_standin::lastSession().frames;
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].presentationTime.value, 0);
-  EXPECT_EQ(frames[1].presentationTime.value, 3);
-  EXPECT_EQ(frames[1].presentationTime.timescale, 30);
-  EXPECT_EQ(frames[1].presentationTime.flags & kCMTimeFlags_Valid, kCMTimeFlags_Valid);
-  EXPECT_EQ(frames[1].duration.flags & kCMTimeFlags_Valid, 0u);
+  EXPECT_EQ(frames[0].presentationValue, 0);
+  EXPECT_EQ(frames[1].presentationValue, 3);
+  EXPECT_EQ(frames[1].presentationScale, 30);
+  EXPECT_TRUE(frames[1].presentationValid);
+  EXPECT_FALSE(frames[1].durationValid);
   EXPECT_TRUE(frames[0].hasOptions && frames[0].forceKeyFrame);
   EXPECT_FALSE(frames[1].hasOptions);
 

@@ -306,10 +306,10 @@ OSStatus VTCompressionSessionCompleteFrames(VTCompressionSessionRef session, CMT
   std::thread output([&] {
     for (bool keyFrame : pending) {
       CFDictionaryRef notSync = cf_standin::makeDictionary({{kCMSampleAttachmentKey_NotSync, kCFBooleanTrue}});
-      cf_standin::SampleSpec spec;
-      if (!keyFrame) spec.attachments = {notSync};
-      spec.dataPieces = {{0, 0, 0, 2, 0x65, 0x88}};
-      CMSampleBufferRef sample = cf_standin::makeSample(spec);
+      cf_standin::SampleParts parts;
+      if (!keyFrame) parts.attachments = {notSync};
+      parts.dataPieces = {{0, 0, 0, 2, 0x65, 0x88}};
+      CMSampleBufferRef sample = cf_standin::makeSample(parts);
       session->callback(session->refCon, nullptr, 0, 0, sample);
       CFRelease(sample);
       CFRelease(notSync);
@@ -358,21 +358,21 @@ CFDictionaryRef makeDictionary(const std::vector<std::pair<CFTypeRef, CFTypeRef>
   return dictionary;
 }
 
-CMSampleBufferRef makeSample(const SampleSpec& spec) {
+CMSampleBufferRef makeSample(const SampleParts& parts) {
   auto* sample = new opaqueCMSampleBuffer();
-  sample->ready = spec.ready;
-  if (spec.hasAttachments) {
-    std::vector<const void*> values(spec.attachments.begin(), spec.attachments.end());
+  sample->ready = parts.ready;
+  if (parts.hasAttachments) {
+    std::vector<const void*> values(parts.attachments.begin(), parts.attachments.end());
     sample->attachments = CFArrayCreate(nullptr, values.data(), static_cast<CFIndex>(values.size()), nullptr);
   }
-  if (spec.hasFormat) {
+  if (parts.hasFormat) {
     sample->format = new opaqueCMFormatDescription();
-    sample->format->sets = spec.parameterSets;
-    sample->format->nalHeaderLength = spec.nalHeaderLength;
+    sample->format->sets = parts.parameterSets;
+    sample->format->nalHeaderLength = parts.nalHeaderLength;
   }
-  if (!spec.dataPieces.empty()) {
+  if (!parts.dataPieces.empty()) {
     sample->block = new OpaqueCMBlockBuffer();
-    sample->block->pieces = spec.dataPieces;
+    sample->block->pieces = parts.dataPieces;
   }
   return sample;
 }

@@ -29,7 +29,7 @@ std::string stringText(CFTypeRef object);
 // A dictionary of CF objects (each retained by it); the caller owns the result.
 CFDictionaryRef makeDictionary(const std::vector<std::pair<CFTypeRef, CFTypeRef>>& entries);
 
-struct SampleSpec {
+struct SampleParts {
   bool ready = true;
   bool hasAttachments = true;
   std::vector<CFDictionaryRef> attachments;  // borrowed; retained by the sample's array
@@ -40,7 +40,7 @@ struct SampleSpec {
 };
 
 // A CMSampleBuffer as VideoToolbox would hand it out; the caller owns it (CFRelease).
-CMSampleBufferRef makeSample(const SampleSpec& spec);
+CMSampleBufferRef makeSample(const SampleParts& parts);
 
 // A CVPixelBuffer over nothing, for sessions to encode; the caller owns it.
 CVPixelBufferRef makePixelBuffer();

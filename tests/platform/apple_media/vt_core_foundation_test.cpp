@@ -98,11 +98,11 @@ TEST(VTCoreFoundation, SampleViewsReadSyncMarksParameterSetsAndTheWholeDataWithF
   CFDictionaryRef noMarks = cf_standin::makeDictionary({});
   // The sync marks a view reads from an attachments array of `dictionaries`, or from none.
   auto syncMarks = [&](std::optional<std::vector<CFDictionaryRef>> dictionaries) {
-    cf_standin::SampleSpec spec;
-    spec.hasAttachments = dictionaries.has_value();
-    spec.attachments = dictionaries.value_or(std::vector<CFDictionaryRef>{});
-    spec.dataPieces = {{0, 0, 0, 1, 0x41}};
-    CMSampleBufferRef buffer = cf_standin::makeSample(spec);
+    cf_standin::SampleParts parts;
+    parts.hasAttachments = dictionaries.has_value();
+    parts.attachments = dictionaries.value_or(std::vector<CFDictionaryRef>{});
+    parts.dataPieces = {{0, 0, 0, 1, 0x41}};
+    CMSampleBufferRef buffer = cf_standin::makeSample(parts);
     std::optional<std::vector<bool>> marks;
     {
       const CMEncodedSample sample(buffer);
@@ -122,10 +122,10 @@ TEST(VTCoreFoundation, SampleViewsReadSyncMarksParameterSetsAndTheWholeDataWithF
   EXPECT_EQ(syncMarks(std::nullopt), std::nullopt);
 
   // Parameter sets, readiness and data in one piece.
-  cf_standin::SampleSpec keyframeSpec;
-  keyframeSpec.parameterSets = {Bytes(10, 0x67), Bytes(4, 0x68)};
-  keyframeSpec.dataPieces = {{0, 0, 0, 2, 0x65, 0x88}};
-  CMSampleBufferRef keyframe = cf_standin::makeSample(keyframeSpec);
+  cf_standin::SampleParts keyframeParts;
+  keyframeParts.parameterSets = {Bytes(10, 0x67), Bytes(4, 0x68)};
+  keyframeParts.dataPieces = {{0, 0, 0, 2, 0x65, 0x88}};
+  CMSampleBufferRef keyframe = cf_standin::makeSample(keyframeParts);
   {
     const CMEncodedSample sample(keyframe);
     EXPECT_TRUE(sample.dataIsReady());
@@ -143,15 +143,15 @@ TEST(VTCoreFoundation, SampleViewsReadSyncMarksParameterSetsAndTheWholeDataWithF
   CFRelease(keyframe);
 
   // Data in two pieces comes out whole; 2-byte lengths come out as 4-byte ones.
-  cf_standin::SampleSpec piecesSpec;
-  piecesSpec.ready = false;
-  piecesSpec.hasFormat = false;
-  piecesSpec.dataPieces = {{0, 0, 0, 3, 1, 2}, {3}};
-  cf_standin::SampleSpec narrowSpec;
-  narrowSpec.nalHeaderLength = 2;
-  narrowSpec.dataPieces = {{0, 2, 0x41, 0x9a}};
-  CMSampleBufferRef pieces = cf_standin::makeSample(piecesSpec);
-  CMSampleBufferRef narrow = cf_standin::makeSample(narrowSpec);
+  cf_standin::SampleParts piecesParts;
+  piecesParts.ready = false;
+  piecesParts.hasFormat = false;
+  piecesParts.dataPieces = {{0, 0, 0, 3, 1, 2}, {3}};
+  cf_standin::SampleParts narrowParts;
+  narrowParts.nalHeaderLength = 2;
+  narrowParts.dataPieces = {{0, 2, 0x41, 0x9a}};
+  CMSampleBufferRef pieces = cf_standin::makeSample(piecesParts);
+  CMSampleBufferRef narrow = cf_standin::makeSample(narrowParts);
   {
     const CMEncodedSample split(pieces);
     EXPECT_FALSE(split.dataIsReady());

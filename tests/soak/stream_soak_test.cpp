@@ -100,8 +100,7 @@ TEST(StreamSoak, ClientsThatNeverReadDoNotHoldUpWatchersOrStopCapture) {
 
   first.stop();
   second.stop();
-  // Stalls hold the stream up to the send time-out each time, so only a few pictures
-  // are certain to arrive meanwhile.
+  // Sanitizer builds on a busy machine may deliver only a few pictures meanwhile.
   expectCleanStream(soak::checkStream(first.bytes()), 3);
   expectCleanStream(soak::checkStream(second.bytes()), 3);
   bridge.closeStdin();

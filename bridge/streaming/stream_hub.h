@@ -82,7 +82,9 @@ class StreamHub {
 
   void _dropClosedClients(const std::vector<ClientRef>& candidates);
   void _drainLoop();
-  void _drainClient(const ClientRef& client);
+  // Writes the backlogs of `ready` (clients whose sockets poll found ready) as far as
+  // their sockets take them, dropping the clients whose write fails.
+  void _drainClients(const std::vector<ClientRef>& ready);
   void _dropClientsTooFarBehind();
   void _wakeDrainer() const;
   void _emptyWakePipe() const;

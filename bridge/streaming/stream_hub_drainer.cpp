@@ -31,6 +31,7 @@ int _pollTimeout(std::optional<Clock::time_point> deadline, bool canBeWoken) {
 
 void StreamHub::_drainLoop() {
   std::vector<ClientRef> waiting;
+  std::vector<ClientRef> ready;
   std::vector<pollfd> waits;
   for (;;) {
     std::optional<Clock::time_point> firstDeadline;
@@ -47,46 +48,56 @@ void StreamHub::_drainLoop() {
     // Entry 0 is the wake-up pipe (ignored by poll when there is none).
     waits.assign(1, pollfd{wakeRead_, POLLIN, 0});
     for (const ClientRef& client : waiting) waits.push_back(pollfd{client->fd, POLLOUT, 0});
-    const int ready = ::poll(waits.data(), waits.size(), _pollTimeout(firstDeadline, wakeRead_ >= 0));
-    if (ready > 0) {
+    if (::poll(waits.data(), waits.size(), _pollTimeout(firstDeadline, wakeRead_ >= 0)) > 0) {
       if (waits[0].revents != 0) _emptyWakePipe();
       // Room, an error or a hang-up: the write finds out which.
       for (size_t i = 0; i < waiting.size(); ++i) {
-        if (waits[i + 1].revents != 0) _drainClient(waiting[i]);
+        if (waits[i + 1].revents != 0) ready.push_back(waiting[i]);
       }
+      if (!ready.empty()) _drainClients(ready);
     }
-    _dropClientsTooFarBehind();
-    waiting.clear();  // outside the lock: may close clients dropped meanwhile
+    if (firstDeadline && Clock::now() > *firstDeadline) _dropClientsTooFarBehind();
+    ready.clear();  // outside the lock: may close clients dropped meanwhile
+    waiting.clear();
   }
 }
 
-void StreamHub::_drainClient(const ClientRef& client) {
-  std::vector<PendingUnit> units;
-  for (;;) {
+void StreamHub::_drainClients(const std::vector<ClientRef>& ready) {
+  // What each client's backlog holds now. broadcast only appends behind these units
+  // while they are written, and nobody else writes to a client whose backlog is not
+  // empty.
+  struct Drain {
+    const ClientRef* client;
+    std::vector<PendingUnit> units;
     size_t offset = 0;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      if (!client->listed || client->backlog.empty()) return;
-      units.assign(client->backlog.begin(), client->backlog.end());
-      offset = client->frontSent;
-    }
-    // broadcast only appends behind these units while we write them, and nobody else
-    // writes to this client while its backlog is not empty.
     size_t written = 0;
-    const SendOutcome outcome = _sendUnitsWithoutBlocking(client->fd, units, offset, written);
-    units.clear();
-    std::vector<ClientRef> closing;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      if (!client->listed) return;
-      if (outcome == SendOutcome::kFailed) {
-        _unlist(client, closing);
-      } else {
-        _consumeBacklog(*client, written);
-      }
+    SendOutcome outcome = SendOutcome::kDone;
+  };
+  std::vector<Drain> drains;
+  drains.reserve(ready.size());
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const ClientRef& client : ready) {
+      if (!client->listed || client->backlog.empty()) continue;
+      drains.push_back(Drain{&client, {client->backlog.begin(), client->backlog.end()}, client->frontSent, 0,
+                            SendOutcome::kDone});
     }
-    if (outcome != SendOutcome::kDone) return;
   }
+  for (Drain& drain : drains) {
+    drain.outcome = _sendUnitsWithoutBlocking((*drain.client)->fd, drain.units, drain.offset, drain.written);
+  }
+  std::vector<ClientRef> closing;
+  std::lock_guard<std::mutex> hold(lock_);
+  for (const Drain& drain : drains) {
+    const ClientRef& client = *drain.client;
+    if (!client->listed) continue;
+    if (drain.outcome == SendOutcome::kFailed) {
+      _unlist(client, closing);
+    } else {
+      _consumeBacklog(*client, drain.written);
+    }
+  }
+  // `closing` and `drains` are released after the lock (declared before it).
 }
 
 void StreamHub::_dropClientsTooFarBehind() {

@@ -2,6 +2,7 @@
 // stream restarts: descriptors come back, watchers lose nothing, every picture decodes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <memory>
@@ -103,6 +104,69 @@ TEST(StreamSoak, ClientsThatNeverReadDoNotHoldUpWatchersOrStopCapture) {
   // Sanitizer builds on a busy machine may deliver only a few pictures meanwhile.
   expectCleanStream(soak::checkStream(first.bytes()), 3);
   expectCleanStream(soak::checkStream(second.bytes()), 3);
+  bridge.closeStdin();
+  EXPECT_EQ(bridge.waitForExit(), 0);
+}
+
+// Whole access units in `stream` from its first keyframe on (the last may be partial).
+size_t unitsFromKeyframe(const std::string& stream) {
+  auto units = testing_support::splitAccessUnits(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
+  const auto keyframe = std::find_if(units.begin(), units.end(),
+                                     [](const auto& unit) { return testing_support::inspectAccessUnit(unit).hasIdr; });
+  return units.end() == keyframe ? 0 : static_cast<size_t>(units.end() - keyframe - 1);
+}
+
+size_t droppedClientLines(const BridgeProcess& bridge) {
+  size_t count = 0;
+  for (const std::string& line : bridge.stderrLines()) count += line.find("[Stream] dropped client ") != std::string::npos;
+  return count;
+}
+
+TEST(StreamSoak, FourClientsThatNeverReadAreDroppedWhileAWatcherLosesNothing) {
+  BridgeProcess bridge;
+  const uint16_t port = soak::startCapture(bridge, soak::kAnimatedPhone);
+  ASSERT_NE(port, 0);
+  soak::StreamReader watcher(port);
+  ASSERT_TRUE(watcher.waitForAccessUnits(3));
+  // Ordinary clients that stop reading at once: the bridge has to fill their socket
+  // buffers and then their backlogs before it gives up on them.
+  std::vector<std::unique_ptr<TcpClient>> stalled;
+  for (int i = 0; i < 4; ++i) stalled.push_back(std::make_unique<TcpClient>(port));
+  ASSERT_TRUE(testing_support::eventually([&] { return droppedClientLines(bridge) >= 4; }));
+  for (auto& client : stalled) EXPECT_TRUE(client->waitForPeerClose());
+  const size_t units = watcher.accessUnits();
+  ASSERT_TRUE(watcher.waitForAccessUnits(units + 10));
+  watcher.stop();
+
+  const soak::StreamCheck check = soak::checkStream(watcher.bytes());
+  expectCleanStream(check, units + 10);
+  EXPECT_EQ(check.frameNumberGaps, 0) << check.firstProblem;
+  EXPECT_EQ(droppedClientLines(bridge), 4u);
+  bridge.closeStdin();
+  EXPECT_EQ(bridge.waitForExit(), 0);
+}
+
+TEST(StreamSoak, ClientThatPausesASecondThenReadsGetsEveryAccessUnitAndDecodes) {
+  BridgeProcess bridge;
+  const uint16_t port = soak::startCapture(bridge, soak::kAnimatedPhone);
+  ASSERT_NE(port, 0);
+  TcpClient client(port);
+  ASSERT_TRUE(client.connected());
+  std::string received;
+  ASSERT_TRUE(testing_support::eventually([&] {
+    received += client.readUntilQuiet(10ms, 200ms);
+    return unitsFromKeyframe(received) >= 2;
+  }));
+  std::this_thread::sleep_for(1s);  // the pause under test, not a synchronisation
+  ASSERT_TRUE(testing_support::eventually([&] {
+    received += client.readUntilQuiet(10ms, 200ms);
+    return unitsFromKeyframe(received) >= 60;  // well past the pause's units
+  }));
+
+  const soak::StreamCheck check = soak::checkStream(received);
+  expectCleanStream(check, 60);
+  EXPECT_EQ(check.frameNumberGaps, 0) << check.firstProblem;
+  EXPECT_EQ(droppedClientLines(bridge), 0u);
   bridge.closeStdin();
   EXPECT_EQ(bridge.waitForExit(), 0);
 }

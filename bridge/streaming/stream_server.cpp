@@ -17,6 +17,9 @@
 namespace {
 
 constexpr int kListenBacklog = 8;
+// Send buffer asked for on every accepted client socket (Linux doubles it for its own
+// bookkeeping): a few access units of the local stream.
+constexpr int kClientSendBufferBytes = 128 * 1024;
 constexpr auto kAcceptBackOff = std::chrono::milliseconds(100);
 
 void _sleepForBackOff() { std::this_thread::sleep_for(kAcceptBackOff); }
@@ -84,9 +87,14 @@ AcceptFailure _classifyAcceptError(int error) {
 }
 
 // Prepares an accepted socket. The hub never waits on it (every send asks not to
-// block), so it needs no time-out.
+// block), so it needs no time-out. Its send buffer is kept small: left to grow, the
+// system lets it take megabytes (seconds of stream) for a client that has stopped
+// reading before the hub sees the client fall behind at all; what the socket does not
+// take waits in the hub's backlog instead, where the hub's limits apply to it.
 void _configureClient(int fd) {
   _setCloseOnExec(fd);
+  const int sendBuffer = kClientSendBufferBytes;
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
 #ifdef SO_NOSIGPIPE
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);

@@ -18,8 +18,10 @@ namespace {
 
 constexpr int kListenBacklog = 8;
 // Send buffer asked for on every accepted client socket (Linux doubles it for its own
-// bookkeeping): a few access units of the local stream.
-constexpr int kClientSendBufferBytes = 128 * 1024;
+// bookkeeping): a fraction of a second of the local stream, yet enough that a client
+// reading at full speed rarely leaves anything for the hub's drainer (half of this
+// slowed a single fast client down measurably in bench/fanout_bench).
+constexpr int kClientSendBufferBytes = 256 * 1024;
 constexpr auto kAcceptBackOff = std::chrono::milliseconds(100);
 
 void _sleepForBackOff() { std::this_thread::sleep_for(kAcceptBackOff); }

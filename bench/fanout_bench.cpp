@@ -1,7 +1,10 @@
 // Broadcast fan-out: access units of 50 KB written by one StreamHub to 1, 8 and 32
-// loopback clients, each client read by a thread of its own as fast as it can.
-// Reports the bytes delivered per second (summed over clients) and the CPU time the
-// broadcasting thread spends per client and access unit, plus the whole process's CPU.
+// loopback clients, each client read by a thread of its own as fast as it can. The
+// sender stays at most kWindowUnits access units ahead of the slowest reader, as a
+// video source at the clients' pace would, so no client falls far enough behind to be
+// dropped. Reports the bytes delivered per second (summed over clients), the CPU time
+// the broadcasting thread spends per client and access unit (writes the hub leaves to
+// its drainer thread are not in it), and the whole process's CPU.
 //
 // Usage: fanout_bench [access units per run, default 2000]
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
@@ -11,10 +14,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +33,39 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr size_t kUnitBytes = 50 * 1024;
+constexpr int kWindowUnits = 32;  // 1.6 MB: far below the hub's drop limits
+
+// Bytes each reader has received, and a wait for the slowest to reach a count.
+class Progress {
+ public:
+  explicit Progress(int readers) : received_(static_cast<size_t>(readers)) {}
+  void add(size_t reader, size_t bytes) {
+    received_[reader].fetch_add(bytes);
+    if (senderWaiting_.load()) {
+      std::lock_guard<std::mutex> hold(lock_);
+      advanced_.notify_one();
+    }
+  }
+  void waitForSlowest(size_t bytes) {
+    auto reached = [&] {
+      for (const auto& count : received_) {
+        if (count.load() < bytes) return false;
+      }
+      return true;
+    };
+    if (reached()) return;
+    std::unique_lock<std::mutex> hold(lock_);
+    senderWaiting_ = true;
+    advanced_.wait(hold, reached);
+    senderWaiting_ = false;
+  }
+
+ private:
+  std::vector<std::atomic<size_t>> received_;
+  std::atomic<bool> senderWaiting_{false};
+  std::mutex lock_;
+  std::condition_variable advanced_;
+};
 
 struct Result {
   double megabytesPerSecond;
@@ -47,16 +85,19 @@ Result run(int clients, int units) {
   while (hub->clients().size() < static_cast<size_t>(clients)) std::this_thread::yield();
 
   const size_t expected = kUnitBytes * static_cast<size_t>(units);
+  Progress progress(clients);
   std::vector<std::thread> readers;
-  for (auto& socket : sockets) {
-    readers.emplace_back([&socket, expected] {
+  for (size_t index = 0; index < sockets.size(); ++index) {
+    readers.emplace_back([&progress, index, fd = sockets[index]->fd(), expected] {
       std::vector<char> buffer(256 * 1024);
       size_t total = 0;
       while (total < expected) {
-        const ssize_t n = ::recv(socket->fd(), buffer.data(), buffer.size(), 0);
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
         if (n <= 0) break;
         total += static_cast<size_t>(n);
+        progress.add(index, static_cast<size_t>(n));
       }
+      progress.add(index, expected);  // a reader that ended early holds nobody up
     });
   }
 
@@ -65,13 +106,16 @@ Result run(int clients, int units) {
   const double processBefore = bench::rusageCpuSeconds(RUSAGE_SELF);
   const auto start = Clock::now();
   const double senderBefore = bench::rusageCpuSeconds(RUSAGE_THREAD);
-  for (int u = 0; u < units; ++u) hub->broadcast(unit);
+  for (int u = 0; u < units; ++u) {
+    if (u >= kWindowUnits) progress.waitForSlowest(kUnitBytes * static_cast<size_t>(u - kWindowUnits));
+    hub->broadcast(unit);
+  }
   const double senderCpu = bench::rusageCpuSeconds(RUSAGE_THREAD) - senderBefore;
   for (auto& reader : readers) reader.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const double processCpu = bench::rusageCpuSeconds(RUSAGE_SELF) - processBefore;
 
-  for (int fd : hub->clients()) ::close(fd);  // the accept thread keeps running, idle
+  // The hub owns the server-side sockets; the accept thread keeps it, idle.
   return Result{
       static_cast<double>(expected) * clients / seconds / 1e6,
       senderCpu * 1e6 / (static_cast<double>(clients) * units),
@@ -84,8 +128,10 @@ Result run(int clients, int units) {
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const int units = argc > 1 ? std::atoi(argv[1]) : 2000;
-  std::printf("broadcast fan-out: %zu-byte access units, %d units per run, loopback TCP, one reader thread per client\n\n",
-              kUnitBytes, units);
+  std::printf(
+      "broadcast fan-out: %zu-byte access units, %d units per run, loopback TCP, one reader thread per client, "
+      "sender at most %d units ahead\n\n",
+      kUnitBytes, units, kWindowUnits);
   std::printf("%8s %18s %28s %18s\n", "clients", "MB/s delivered", "sender CPU us/client/unit", "process CPU %");
   std::string summary;
   for (int clients : {1, 8, 32}) {

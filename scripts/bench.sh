@@ -32,6 +32,7 @@ programs=(
   "frame_latency_bench||150"
   "input_latency_bench|30|150"
   "stream_footprint_bench|5|90"
+  "slow_client_bench|6|90"
   "virtual_device_cost_bench|3|90"
 )
 

@@ -6,11 +6,13 @@
 // Requests: {"cmd":"key","page":P,"usage":U,"down":D} makes one key transition;
 // {"cmd":"button","page":P,"usage":U} makes a press, holds it 60 ms and makes a release.
 // Exit status: 1 when the HID event system is unavailable at start-up (input is then
-// never read), 0 at the end of input.
+// never read), 0 at the end of input. Nothing else ends it: SIGPIPE is ignored, so a
+// reader that closes standard output only makes the responses go nowhere.
 //
 // One thread. Requests are handled strictly one after another; a "button" request holds
 // the loop for its 60 ms press while later lines wait in the input stream.
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,6 +24,7 @@ using sim_input::respond;
 using sim_input::startHIDEventSystem;
 
 int main() {
+  std::signal(SIGPIPE, SIG_IGN);
   if (!startHIDEventSystem()) {
     respond(false, "HID event system unavailable");
     return 1;

@@ -115,9 +115,11 @@ void respond(bool ok, const std::optional<std::string>& error) {
   // Request strings were checked as UTF-8 by the parser; replace rather than throw anyway.
   const std::string line = response.dump(-1, ' ', false, Json::error_handler_t::replace);
   if (gResponseSink) return gResponseSink(line);
+  // A response that cannot be written (the reader closed standard output) is dropped;
+  // clearing the error lets a later one through should standard output work again.
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0) std::clearerr(stdout);
 }
 
 void handleRequestLine(const std::string& line) {

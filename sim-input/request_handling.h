@@ -18,7 +18,8 @@ namespace sim_input {
 bool startHIDEventSystem();
 
 // Writes one response line ({"ok":ok} plus "error" on a failure that carries a message)
-// and flushes it, so the caller sees it before the next request is read.
+// and flushes it, so the caller sees it before the next request is read. A line that
+// cannot be written is dropped.
 void respond(bool ok, const std::optional<std::string>& error = std::nullopt);
 
 // Answers one request line (its line feed, if any, included) with exactly one response.

@@ -1,6 +1,8 @@
 #include "bridge/control/dispatcher.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <string_view>
 
 #include "bridge/capture/capture.h"
@@ -13,9 +15,29 @@
 
 namespace {
 
-// The remote stream's one server port, set by the first successful
-// "start_remote_stream" and never changed afterwards. Command thread only.
-std::optional<uint16_t> remotePort;
+// A stream server the commands answer with, and whether it still accepts.
+struct RunningServer {
+  uint16_t port;
+  std::shared_ptr<const std::atomic<bool>> listening;
+};
+
+// The local and the remote stream's servers: started by the first "start_capture" and
+// "start_remote_stream" and reused by every later one, so every port the bridge has
+// answered with keeps accepting, and replaced only once the old server has ended.
+// Command thread only.
+std::optional<RunningServer> localServer;
+std::optional<RunningServer> remoteServer;
+
+// Makes sure `server` holds a listening server for `hub`, starting one when there is
+// none or the old one has ended. The start's error text on failure (`server` then keeps
+// what it held, so the next command tries again).
+std::optional<std::string> _ensureServer(std::optional<RunningServer>& server, const std::shared_ptr<StreamHub>& hub) {
+  if (server && server->listening->load(std::memory_order_acquire)) return std::nullopt;
+  const StreamServerStart started = startStreamServer(hub);
+  if (started.error) return started.error->description();
+  server = RunningServer{started.port, started.listening};
+  return std::nullopt;
+}
 
 int32_t _clampToInt32(int64_t value) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
@@ -24,14 +46,13 @@ int32_t _clampToInt32(int64_t value) {
 void _startCapture(const nlohmann::json& request) {
   const std::optional<std::string> udid = stringField(request, "udid");
   if (!udid) return respondFailure("start_capture: missing 'udid'");
-  const StreamServerStart server = startStreamServer(streamHub);
-  if (server.error) {
-    return respondFailure("start_capture: failed to start stream server: " + server.error->description());
+  if (const auto error = _ensureServer(localServer, streamHub)) {
+    return respondFailure("start_capture: failed to start stream server: " + *error);
   }
   // The server stays listening whatever the capture start says.
   const int32_t rc = csStartFramebuffer(udid->c_str(), frameCallback);
   if (rc != 0) return respondFailure(returnedMessage("start_capture: cs_start_framebuffer returned ", rc));
-  respond(true, {{"port", server.port}});
+  respond(true, {{"port", localServer->port}});
 }
 
 void _displayInfo(const nlohmann::json&) {
@@ -56,15 +77,11 @@ void _stopCapture(const nlohmann::json&) {
 void _startRemoteStream(const nlohmann::json& request) {
   const std::optional<RemoteParams> params = remoteParams(request);
   if (!params) return respondFailure("start_remote_stream: missing 'bitrate'/'maxDim'");
-  if (!remotePort) {
-    const StreamServerStart server = startStreamServer(remoteHub);
-    if (server.error) {
-      return respondFailure("start_remote_stream: failed to start stream server: " + server.error->description());
-    }
-    remotePort = server.port;
+  if (const auto error = _ensureServer(remoteServer, remoteHub)) {
+    return respondFailure("start_remote_stream: failed to start stream server: " + *error);
   }
   SHStartRemoteStream(remoteFrameCallback, params->bitrate, params->maxDim, params->fps);
-  respond(true, {{"port", *remotePort}});
+  respond(true, {{"port", remoteServer->port}});
 }
 
 void _setStreamParams(const nlohmann::json& request) {
@@ -119,4 +136,7 @@ std::optional<RemoteParams> remoteParams(const nlohmann::json& request) {
 
 std::string returnedMessage(const char* prefix, int32_t code) { return prefix + std::to_string(code); }
 
-void resetDispatcherStateForTesting() { remotePort.reset(); }
+void resetDispatcherStateForTesting() {
+  localServer.reset();
+  remoteServer.reset();
+}

@@ -28,5 +28,6 @@ std::optional<RemoteParams> remoteParams(const nlohmann::json& request);
 // followed by the code in decimal. Pure.
 std::string returnedMessage(const char* prefix, int32_t code);
 
-// Test reset: forgets the remote stream's port (the server itself keeps running).
+// Test reset: forgets both streams' servers (they keep running) so that the next
+// commands start new ones.
 void resetDispatcherStateForTesting();

@@ -74,15 +74,16 @@ void handleHwButton(const nlohmann::json& request) {
   const std::optional<uint32_t> keyCode = _uint32Field(request, "keyCode");
   if (!udid || !keyCode) return respondFailure("hw_button: missing required field(s)");
   // "target" and "op" are optional: a value of another kind counts as absent, but a
-  // number out of range is refused rather than silently replaced.
+  // whole number outside the unsigned 32-bit range, however large, is refused rather
+  // than silently replaced.
   uint32_t target = iosButtonTarget;
-  if (integerField(request, "target")) {
+  if (hasWholeNumber(request, "target")) {
     const std::optional<uint32_t> given = _uint32Field(request, "target");
     if (!given) return respondFailure("hw_button: missing required field(s)");
     target = *given;
   }
   std::optional<uint32_t> op;
-  if (integerField(request, "op")) {
+  if (hasWholeNumber(request, "op")) {
     op = _uint32Field(request, "op");
     if (!op) return respondFailure("hw_button: missing required field(s)");
   }

@@ -89,6 +89,13 @@ std::optional<bool> booleanField(const nlohmann::json& request, std::string_view
   return std::nullopt;
 }
 
+bool hasWholeNumber(const nlohmann::json& request, std::string_view key) {
+  const nlohmann::json* value = _field(request, key);
+  if (value == nullptr) return false;
+  if (value->is_number_integer()) return true;  // signed and unsigned
+  return value->is_number_float() && _isWhole(value->get<double>());
+}
+
 std::optional<int64_t> integerFieldInRange(const nlohmann::json& request, std::string_view key, int64_t low,
                                            int64_t high) {
   const std::optional<int64_t> value = integerField(request, key);

@@ -26,6 +26,11 @@ std::optional<uint64_t> unsignedField(const nlohmann::json& request, std::string
 std::optional<double> numberField(const nlohmann::json& request, std::string_view key);
 std::optional<bool> booleanField(const nlohmann::json& request, std::string_view key);
 
+// True when the key holds a JSON number with no fractional part, whatever its size
+// (2^64, -2^70 and 1e30 included): an integer given out of every range, as opposed to a
+// value of another kind.
+bool hasWholeNumber(const nlohmann::json& request, std::string_view key);
+
 // An integer field that also lies within [low, high]; nothing otherwise.
 std::optional<int64_t> integerFieldInRange(const nlohmann::json& request, std::string_view key, int64_t low,
                                            int64_t high);

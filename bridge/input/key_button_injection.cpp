@@ -26,8 +26,9 @@ constexpr SendLines kUsageLines{"[IndigoHID] HID usage message allocation failed
                                 "[IndigoHID] HID usage send error: %@"};
 
 // Copies the first 192 bytes of `built` into a fresh buffer, frees `built` and hands the
-// copy to the client without waiting. The handler marks the UDID's record, if it has
-// one when the send starts. Caller holds g_injectionLock.
+// copy to the client without waiting. The handler marks the UDID's record, added here
+// when the device has none, so a failed send always makes the next event of the device
+// replace its client. Caller holds g_injectionLock.
 int32_t _copyAndSend(platform::SimHIDClient& client, void* built, const char* udid, const SendLines& lines) {
   void* copy = _allocateMessage(platform::kIndigoMessageSize);
   if (copy == nullptr) {
@@ -38,13 +39,13 @@ int32_t _copyAndSend(platform::SimHIDClient& client, void* built, const char* ud
   std::memcpy(copy, built, platform::kIndigoMessageSize);
   std::free(built);
 
-  TouchStateRef record = _findTouchState(udid);
+  TouchStateRef record = _findOrAddTouchState(udid);
   const char* errorLine = lines.sendError;
   client.sendWithMessage(copy, true, platform::GlobalQueue::shared(),
                          [record = std::move(record), errorLine](platform::SimErrorRef error) {
                            if (error == nullptr) return;
                            bridgeLog(errorLine, platform::describe(error).c_str());
-                           if (record != nullptr) record->clientInvalid.store(1, std::memory_order_release);
+                           record->clientInvalid.store(1, std::memory_order_release);
                          });
   return 0;
 }

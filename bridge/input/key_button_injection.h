@@ -5,7 +5,8 @@
 //
 // Unlike touches these events are never refused after an earlier failure: a client
 // marked invalid is replaced and the mark cleared. A send error reported later is logged
-// and, when the device has a record, marks it so that its next event gets a new client.
+// and marks the device's record (added at the send when the device has none), so that
+// its next event gets a new client.
 //
 // Codes of the entries: 0 handed over; -1 the message function is unavailable; -2 no
 // client was made (or, for keys, no key event); -3 client missing right after it was
@@ -29,11 +30,10 @@ inline constexpr int64_t kKeyEventUp = 11;
 // `client`, `messageFunction` or `udid` is missing, -3 when no message was built, -5
 // when the copy could not be allocated, and (keyboard only) -2 when no key event was
 // made. Each takes g_injectionLock and never blocks on the client.
+// Each adds the UDID's record when it has none, so a send error always marks the device.
 extern "C" {
-// Adds the UDID's record first, so a key's send error always marks the device.
 int32_t SHSendKeyboard(platform::SimHIDClient* client, void* messageFunction, const char* udid, uint16_t keyCode,
                        uint64_t modifierFlags, bool isDown);
-// Mark only a device that already has a record.
 int32_t SHSendButton(platform::SimHIDClient* client, void* messageFunction, const char* udid, uint32_t keyCode,
                      uint32_t op, uint32_t target);
 int32_t SHSendHIDUsage(platform::SimHIDClient* client, void* messageFunction, const char* udid, uint32_t target,

@@ -1,90 +1,55 @@
 #include "bridge/streaming/stream_hub.h"
 
+#include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <utility>
+
+#include "bridge/streaming/stream_client.h"
 
 namespace {
 
-// Sends never raise SIGPIPE where the system lets us ask for that per call, so a hub
-// stays safe even in a process that has not ignored the signal (the bridge has).
-#ifdef MSG_NOSIGNAL
-constexpr int kSendFlags = MSG_NOSIGNAL;
-#else
-constexpr int kSendFlags = 0;
-#endif
-
-// One client's progress through the access unit being broadcast.
-struct Delivery {
-  int fd;
-  size_t sent = 0;
-  bool ready = true;  // worth a write: not yet tried, or poll saw room or an error
-};
-
-enum class SendOutcome { kDone, kWouldBlock, kFailed };
-
-// Writes as much of the rest of `data` to the client as its socket takes without
-// blocking. A write that returns zero or less for any reason other than a full socket
-// buffer (an error, a closed peer) fails the client.
-SendOutcome _sendWithoutBlocking(Delivery& delivery, std::span<const uint8_t> data) {
-  while (delivery.sent < data.size()) {
-    const ssize_t written =
-        ::send(delivery.fd, data.data() + delivery.sent, data.size() - delivery.sent, kSendFlags | MSG_DONTWAIT);
-    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return SendOutcome::kWouldBlock;
-    if (written <= 0) return SendOutcome::kFailed;
-    delivery.sent += static_cast<size_t>(written);
-  }
-  return SendOutcome::kDone;
-}
-
-// Writes `data` whole to every client in `targets` side by side and returns the clients
-// that failed: those whose write failed and those that had not taken all of it when
-// kClientSendTimeoutSeconds had passed since the start. Writing side by side keeps the
-// whole broadcast within that one time-out however many clients stall, where writing
-// one client after another would let each stalled client add its own.
-std::vector<int> _writeToAll(const std::vector<int>& targets, std::span<const uint8_t> data) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::seconds(kClientSendTimeoutSeconds);
-  std::vector<Delivery> pending;
-  pending.reserve(targets.size());
-  for (int fd : targets) pending.push_back(Delivery{fd});
-  std::vector<int> failed;
-  std::vector<pollfd> waits;
-  while (true) {
-    std::erase_if(pending, [&](Delivery& delivery) {
-      if (!delivery.ready) return false;
-      const SendOutcome outcome = _sendWithoutBlocking(delivery, data);
-      if (outcome == SendOutcome::kFailed) failed.push_back(delivery.fd);
-      return outcome != SendOutcome::kWouldBlock;
-    });
-    if (pending.empty()) return failed;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      for (const Delivery& delivery : pending) failed.push_back(delivery.fd);
-      return failed;
-    }
-    // Sleeps until some client has room again (or reports an error, which its next
-    // write then sees); only those are written next. A failed poll makes every client
-    // worth a write again: the deadline still ends the broadcast.
-    waits.clear();
-    for (const Delivery& delivery : pending) waits.push_back(pollfd{delivery.fd, POLLOUT, 0});
-    const int polled = ::poll(waits.data(), waits.size(), static_cast<int>(left.count()));
-    for (size_t i = 0; i < pending.size(); ++i) pending[i].ready = polled < 0 || waits[i].revents != 0;
-  }
+void _makeNonBlockingAndCloseOnExec(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
 }  // namespace
 
-StreamHub::StreamHub(std::function<void()> requestKeyframe) : requestKeyframe_(std::move(requestKeyframe)) {}
+StreamHub::StreamHub(std::function<void()> requestKeyframe) : requestKeyframe_(std::move(requestKeyframe)) {
+  int ends[2];
+  if (::pipe(ends) == 0) {
+    wakeRead_ = ends[0];
+    wakeWrite_ = ends[1];
+    _makeNonBlockingAndCloseOnExec(wakeRead_);
+    _makeNonBlockingAndCloseOnExec(wakeWrite_);
+  }
+  drainer_ = std::thread([this] { _drainLoop(); });
+}
+
+StreamHub::~StreamHub() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+  }
+  _wakeDrainer();
+  drainer_.join();
+  if (wakeRead_ >= 0) ::close(wakeRead_);
+  if (wakeWrite_ >= 0) ::close(wakeWrite_);
+  // clients_ goes with the hub, closing every socket.
+}
 
 void StreamHub::addClient(int fd) {
-  std::lock_guard<std::mutex> hold(lock_);
-  clients_.push_back(fd);
+  auto client = std::make_shared<StreamClient>(fd);
+  std::vector<ClientRef> others;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    others = clients_;
+    clients_.push_back(std::move(client));
+  }
+  _dropClosedClients(others);
 }
 
 void StreamHub::requestKeyframe() const {
@@ -93,16 +58,83 @@ void StreamHub::requestKeyframe() const {
 
 std::vector<int> StreamHub::clients() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return clients_;
+  std::vector<int> sockets;
+  sockets.reserve(clients_.size());
+  for (const ClientRef& client : clients_) sockets.push_back(client->fd);
+  return sockets;
 }
 
 void StreamHub::broadcast(std::span<const uint8_t> data) {
   if (data.empty()) return;
-  const std::vector<int> dead = _writeToAll(clients(), data);
-  if (dead.empty()) return;
+  // Clients without a backlog are written here at once; the others queue the unit
+  // behind their backlog, which the drainer writes.
+  std::vector<ClientRef> direct;
+  std::vector<ClientRef> queued;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    std::erase_if(clients_, [&dead](int fd) { return std::find(dead.begin(), dead.end(), fd) != dead.end(); });
+    for (const ClientRef& client : clients_) (client->backlog.empty() ? direct : queued).push_back(client);
   }
-  for (int fd : dead) ::close(fd);
+  struct Partial {
+    ClientRef client;
+    size_t sent;
+  };
+  std::vector<Partial> partial;
+  std::vector<ClientRef> failed;
+  for (const ClientRef& client : direct) {
+    size_t sent = 0;
+    const SendOutcome outcome = _sendWithoutBlocking(client->fd, data, sent);
+    if (outcome == SendOutcome::kWouldBlock) partial.push_back({client, sent});
+    if (outcome == SendOutcome::kFailed) failed.push_back(client);
+  }
+  if (partial.empty() && queued.empty() && failed.empty()) return;
+
+  const auto now = std::chrono::steady_clock::now();
+  std::shared_ptr<const std::vector<uint8_t>> unit;
+  if (!partial.empty() || !queued.empty()) unit = std::make_shared<const std::vector<uint8_t>>(data.begin(), data.end());
+  std::vector<ClientRef> closing;  // released after the lock, which closes them
+  std::vector<BacklogOverflow> overflows;
+  bool backlogStarted = false;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const ClientRef& client : failed) _unlist(client, closing);
+    auto keep = [&](const ClientRef& client, size_t alreadySent) {
+      if (!client->listed) return;  // dropped meanwhile by another thread
+      backlogStarted = backlogStarted || client->backlog.empty();
+      _appendToBacklog(*client, PendingUnit{unit, now}, alreadySent);
+      if (const auto overflow = _backlogOverflow(*client, now)) {
+        overflows.push_back(*overflow);
+        _unlist(client, closing);
+      }
+    };
+    for (const Partial& rest : partial) keep(rest.client, rest.sent);
+    for (const ClientRef& client : queued) keep(client, 0);
+  }
+  for (const BacklogOverflow& overflow : overflows) _logBacklogOverflow(overflow);
+  if (backlogStarted) _wakeDrainer();
+}
+
+void StreamHub::_unlist(const ClientRef& client, std::vector<ClientRef>& closing) {
+  if (!client->listed) return;
+  client->listed = false;
+  client->backlog.clear();
+  client->backlogBytes = 0;
+  closing.push_back(client);
+  std::erase(clients_, client);
+}
+
+void StreamHub::_dropClosedClients(const std::vector<ClientRef>& candidates) {
+  if (candidates.empty()) return;
+  std::vector<pollfd> waits;
+  waits.reserve(candidates.size());
+  for (const ClientRef& client : candidates) waits.push_back(pollfd{client->fd, POLLIN, 0});
+  if (::poll(waits.data(), waits.size(), 0) <= 0) return;
+  std::vector<ClientRef> gone;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (waits[i].revents != 0 && _peerHasClosed(candidates[i]->fd)) gone.push_back(candidates[i]);
+  }
+  if (gone.empty()) return;
+  std::vector<ClientRef> closing;
+  std::lock_guard<std::mutex> hold(lock_);
+  for (const ClientRef& client : gone) _unlist(client, closing);
+  // `closing` and `gone` are released after the lock (declared before it).
 }

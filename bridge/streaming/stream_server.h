@@ -2,13 +2,16 @@
 //
 // startStreamServer opens a listening IPv4 socket on 127.0.0.1 at a port the system
 // chooses (backlog 8) and starts a detached accept thread that owns the listening
-// socket and a reference to the hub. Every accepted connection gets a 2-second send
-// time-out, is appended to the hub and makes the hub request a keyframe. The server is
+// socket and a reference to the hub. Every accepted connection gets a small send buffer
+// (so a client that stops reading shows as falling behind within a fraction of a
+// second, not after megabytes), is appended to the hub
+// (which owns it from then on) and makes the hub request a keyframe. The server is
 // never closed by a command; its thread ends only when the listening socket itself has
-// become unusable. Transient accept errors are retried at once, resource exhaustion
+// become unusable, and then says so through the start's `listening` flag. Transient accept errors are retried at once, resource exhaustion
 // after a short back-off, so a server keeps accepting for the life of the process.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,6 +28,9 @@ inline constexpr long kListenFailedCode = 3;  // "listen() failed": socket close
 struct StreamServerStart {
   uint16_t port = 0;                        // host byte order; valid when !error
   std::optional<platform::SimError> error;  // domain "SimBridge", codes 1 to 3
+  // True while the server accepts; cleared by its accept thread when it ends for good.
+  // Null after a failed start. Atomic: release store / acquire load.
+  std::shared_ptr<const std::atomic<bool>> listening;
 };
 
 // Called on the command thread. Returns once the socket listens; never waits for a

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "bridge/control/response.h"
 #include "bridge/streaming/stream_hubs.h"
 #include "bridge/streaming/stream_server.h"
+#include "tests/support/bridge_process.h"
+#include "tests/support/eventually.h"
 
 namespace {
 
@@ -65,6 +68,27 @@ TEST_F(DispatcherTest, FailedRemoteServerStartIsRetriedByTheNextCommand) {
   // Once a port exists it is kept, even when servers could no longer be started.
   failBind();
   EXPECT_EQ(ask({{"cmd", "start_remote_stream"}, {"bitrate", 1}, {"maxDim", 2}}), started);
+}
+
+TEST_F(DispatcherTest, ServerThatHasEndedIsReplacedByTheNextCommand) {
+  const json start = {{"cmd", "start_remote_stream"}, {"bitrate", 1}, {"maxDim", 2}};
+  const int before = testing_support::countListeningTcpSockets(::getpid());
+  // A server whose listening socket turns unusable at its first accept.
+  StreamServerSocketOps ops = defaultStreamServerSocketOps();
+  ops.accept = [](int, struct sockaddr*, socklen_t*) { return errno = EBADF, -1; };
+  setStreamServerSocketOpsForTesting(ops);
+  ASSERT_EQ(ask(start)["ok"], true);
+  ASSERT_TRUE(testing_support::eventually(
+      [&] { return testing_support::countListeningTcpSockets(::getpid()) == before; }));
+
+  setStreamServerSocketOpsForTesting(defaultStreamServerSocketOps());
+  const json replaced = ask(start);
+  ASSERT_EQ(replaced["ok"], true);
+  EXPECT_EQ(testing_support::countListeningTcpSockets(::getpid()), before + 1);
+  testing_support::TcpClient client(replaced["port"].get<uint16_t>());
+  EXPECT_TRUE(client.connected());
+  EXPECT_TRUE(testing_support::eventually([] { return remoteHub->clients().size() == 1; }));
+  EXPECT_EQ(ask(start), replaced);  // a live server is kept
 }
 
 TEST(RemoteParams, ClampsIntoSigned32BitsAndDefaultsFps) {

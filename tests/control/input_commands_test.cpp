@@ -182,6 +182,11 @@ TEST_F(InputCommandsTest, OutOfRangeValuesAreRefusedAndNothingIsSent) {
   EXPECT_EQ(run(handleHwButton, {{"udid", kPhone}, {"keyCode", -1}}), missingHw);
   EXPECT_EQ(run(handleHwButton, {{"udid", kPhone}, {"keyCode", 1}, {"op", -1}}), missingHw);
   EXPECT_EQ(run(handleHwButton, {{"udid", kPhone}, {"keyCode", 1}, {"target", 4294967296LL}}), missingHw);
+  // Beyond the signed 64-bit range too, as integers and as whole floats.
+  for (const json& huge : {json(9223372036854775808ULL), json(18446744073709551615ULL), json(1e30), json(-1e19)}) {
+    EXPECT_EQ(run(handleHwButton, {{"udid", kPhone}, {"keyCode", 1}, {"op", huge}}), missingHw) << huge;
+    EXPECT_EQ(run(handleHwButton, {{"udid", kPhone}, {"keyCode", 1}, {"target", huge}}), missingHw) << huge;
+  }
   const json missingKey = failure("keyboard: missing required field(s)");
   const json key = {{"udid", kPhone}, {"keyCode", 4}, {"modifierFlags", 0}, {"isDown", true}};
   EXPECT_EQ(run(handleKeyboard, with(key, "keyCode", 65536)), missingKey);

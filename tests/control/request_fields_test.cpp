@@ -64,4 +64,12 @@ TEST(RequestFields, IntegerInRangeRefusesValuesOutsideTheBounds) {
   EXPECT_FALSE(integerFieldInRange(field("1.5"), "v", 0, 65535));
 }
 
+TEST(RequestFields, WholeNumberOfAnySizeIsToldFromOtherKinds) {
+  for (const char* whole : {"0", "-5", "7.0", "9223372036854775808", "18446744073709551615", "1e30", "-1e19"}) {
+    EXPECT_TRUE(hasWholeNumber(field(whole), "v")) << whole;
+  }
+  for (const char* other : {"1.5", "\"5\"", "true", "null", "[1]"}) EXPECT_FALSE(hasWholeNumber(field(other), "v")) << other;
+  EXPECT_FALSE(hasWholeNumber(nlohmann::json::object(), "v"));
+}
+
 }  // namespace

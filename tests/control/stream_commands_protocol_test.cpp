@@ -52,7 +52,7 @@ class StreamCommandsProtocol : public testing::Test {
   BridgeProcess bridge_;
 };
 
-TEST_F(StreamCommandsProtocol, EachStartCaptureOpensAServerFeedingTheOneLocalStream) {
+TEST_F(StreamCommandsProtocol, EveryStartCaptureAnswersWithTheOneLocalServer) {
   const uint16_t first = startCapture();
   TcpClient early(first);
   ASSERT_TRUE(early.connected());
@@ -61,8 +61,8 @@ TEST_F(StreamCommandsProtocol, EachStartCaptureOpensAServerFeedingTheOneLocalStr
   EXPECT_EQ(opening.substr(0, 4), std::string("\0\0\0\1", 4));  // starts at an access unit
 
   const uint16_t second = startCapture();
-  EXPECT_NE(second, first);
-  EXPECT_EQ(bridge_.countListeningSockets(), 2);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(bridge_.countListeningSockets(), 1);
   TcpClient late(second);
   ASSERT_TRUE(late.connected());
   const std::string lateBytes = readUntilKeyframe(late);
@@ -80,8 +80,8 @@ TEST_F(StreamCommandsProtocol, EachStartCaptureOpensAServerFeedingTheOneLocalStr
   early.readUntilQuiet(std::chrono::milliseconds(500));
   EXPECT_EQ(early.readUntilQuiet(std::chrono::milliseconds(300)), "");
   EXPECT_FALSE(early.waitForPeerClose(std::chrono::milliseconds(200)));
-  EXPECT_EQ(bridge_.countListeningSockets(), 2);
-  startCapture();
+  EXPECT_EQ(bridge_.countListeningSockets(), 1);
+  EXPECT_EQ(startCapture(), first);
   EXPECT_FALSE(early.readExactly(100).empty());
 }
 

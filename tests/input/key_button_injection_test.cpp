@@ -67,7 +67,7 @@ TEST_F(KeyButtonInjectionTest, ButtonAndUsageArgumentsReachTheirMessages) {
   EXPECT_EQ(sent[1].page, 0x0Cu);
   EXPECT_EQ(sent[1].usage, 0x42u);
   EXPECT_EQ(sent[1].op, 1u);
-  EXPECT_EQ(_findTouchState(kPhone), nullptr);  // buttons and usages add no record
+  EXPECT_NE(_findTouchState(kPhone), nullptr);  // buttons and usages add the record too
 }
 
 TEST_F(KeyButtonInjectionTest, UsageTargetIs21ForAppleTVAnd51Otherwise) {
@@ -162,20 +162,29 @@ TEST_F(KeyButtonInjectionTest, KeyButtonOrUsageClearsATouchMarkSoDragsAreAccepte
   }
 }
 
-TEST_F(KeyButtonInjectionTest, ButtonSendErrorWithoutARecordIsOnlyLogged) {
-  hidClass->defaultMode = FakeCompletion::kFail;
+TEST_F(KeyButtonInjectionTest, ButtonOrUsageSendErrorMarksADeviceWithoutARecordSoTheNextEventReplacesTheClient) {
+  // A device that only ever gets buttons and usages: every send of its first client
+  // fails, as on the Stale-Input Phone.
+  hidClass->nextClientModes = {FakeCompletion::kFail};
+  ASSERT_EQ(_findTouchState(kPhone), nullptr);
   EXPECT_EQ(scIndigoButton(kPhone, 1, 1, 51), 0);
+  settle();
+  auto stale = hidClass->clients.at(0);
+  EXPECT_EQ(log.count("[IndigoHID] button send error: " + stale->error->description()), 1u);
+  EXPECT_TRUE(SHIsHIDClientInvalidForUDID(kPhone));
+
   EXPECT_EQ(scIndigoHIDUsage(kPhone, 12, 64, 1), 0);
   settle();
-  const std::string error = hidClass->clients.at(0)->error->description();
-  EXPECT_EQ(log.count("[IndigoHID] button send error: " + error), 1u);
-  EXPECT_EQ(log.count("[IndigoHID] HID usage send error: " + error), 1u);
-  EXPECT_EQ(_findTouchState(kPhone), nullptr);
-  EXPECT_EQ(hidClass->clients.size(), 1u);  // the client stays
+  ASSERT_EQ(hidClass->clients.size(), 2u);
+  EXPECT_EQ(clientOf(kPhone), hidClass->clients[1]);
+  EXPECT_EQ(stale->sent().size(), 1u);
+  EXPECT_EQ(hidClass->clients[1]->sent().size(), 1u);
+  EXPECT_FALSE(SHIsHIDClientInvalidForUDID(kPhone));  // the new client's send succeeded
 
-  // With a record, the same error marks the device.
-  SHResetHIDClientInvalidForUDID(kPhone);
-  EXPECT_EQ(scIndigoButton(kPhone, 1, 2, 51), 0);
+  // A usage send error marks the device the same way.
+  hidClass->nextClientModes = {FakeCompletion::kFail};
+  resetInjectionStateForTesting();
+  EXPECT_EQ(scIndigoHIDUsage(kPhone, 12, 64, 2), 0);
   settle();
   EXPECT_TRUE(SHIsHIDClientInvalidForUDID(kPhone));
 }

@@ -208,6 +208,17 @@ TEST(SimInputRequests, LastLineWithoutLineFeedIsAnsweredBeforeExit) {
   EXPECT_EQ(run.calls("dispatch").size(), 1u);
 }
 
+TEST(SimInputRequests, ClosedStandardOutputDropsResponsesAndOnlyEndOfInputEndsTheRun) {
+  // Enough requests to fill any output buffer many times over.
+  std::string input;
+  for (int i = 0; i < 2000; ++i) input += "{\"cmd\":\"key\",\"page\":7,\"usage\":" + std::to_string(i) + "}\n";
+  const auto run = sim_input_testing::runSimInput({.input = input, .keepInputOpen = false, .preload = "", .closeOutput = true});
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 0);  // not ended by SIGPIPE
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.calls("dispatch").size(), 2000u);  // every request was still carried out
+}
+
 TEST(SimInputRequests, EmptyInputEndsTheRunWithoutAResponse) {
   const auto run = runRequests("");
   EXPECT_EQ(run.out, "");

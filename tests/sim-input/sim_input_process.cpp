@@ -161,6 +161,7 @@ SimInputRun runSimInput(const SimInputOptions& options) {
   if (!options.keepInputOpen) close(input[0]);
   close(output[1]);
   close(error[1]);
+  if (options.closeOutput) close(output[0]);
   fcntl(input[1], F_SETFL, O_NONBLOCK);
 
   SimInputRun run;
@@ -172,7 +173,7 @@ SimInputRun runSimInput(const SimInputOptions& options) {
     writeFd = -1;
   };
   if (options.input.empty()) finishWriting();
-  int readFds[2] = {output[0], error[0]};
+  int readFds[2] = {options.closeOutput ? -1 : output[0], error[0]};
   std::string* sinks[2] = {&run.out, &run.err};
   while ((readFds[0] >= 0 || readFds[1] >= 0) && !run.timedOut) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

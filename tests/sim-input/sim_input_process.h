@@ -23,6 +23,7 @@ struct SimInputOptions {
   std::string input;              // written to the program's standard input
   bool keepInputOpen = false;     // leave standard input open after writing `input`
   std::string preload;            // library to preload ahead of the stand-in, if any
+  bool closeOutput = false;       // close the reading end of standard output at once
 };
 
 struct SimInputRun {

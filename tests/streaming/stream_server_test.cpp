@@ -177,8 +177,10 @@ TEST_F(StreamServerTest, UnusableListeningSocketEndsTheServerButKeepsItsClients)
     std::lock_guard<std::mutex> hold(g_script.lock);
     g_script.errors = {EBADF};
   }
+  EXPECT_TRUE(server.listening->load());
   TcpClient wakeUp(server.port);
   EXPECT_TRUE(eventually([&] { return !listensOnLoopback(server.port); }));
+  EXPECT_TRUE(eventually([&] { return !server.listening->load(); }));
   EXPECT_TRUE(eventually([&] { return keyframes_.load() == 2; }));
   EXPECT_EQ(hub_->clients().size(), 2u);
   TcpClient refused(server.port);

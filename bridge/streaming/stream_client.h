@@ -1,0 +1,75 @@
+// One client of a StreamHub: its socket and the access units not yet written to it, plus
+// the non-blocking socket calls the hub makes on it.
+//
+// Ownership. A StreamClient is held by shared pointers: the hub's list, and for the
+// length of a write, poll or check the thread doing it (the broadcasting thread, the
+// hub's drainer or an accept thread). The client owns its socket and closes it in its
+// destructor, so the descriptor stays open, and its number taken by no other socket,
+// while anyone still uses it. Every holder lets its reference go outside the hub's lock,
+// so a close never happens under it.
+//
+// The fields after `fd` are guarded by the owning hub's lock; the access units in the
+// backlog are immutable and shared by every client they wait for.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+struct PendingUnit {
+  std::shared_ptr<const std::vector<uint8_t>> bytes;
+  std::chrono::steady_clock::time_point broadcastAt;  // when broadcast was handed it
+};
+
+struct StreamClient {
+  explicit StreamClient(int socket) : fd(socket) {}
+  ~StreamClient();  // closes fd
+  StreamClient(const StreamClient&) = delete;
+  StreamClient& operator=(const StreamClient&) = delete;
+
+  const int fd;
+  bool listed = true;                // in the hub's list; false once dropped
+  std::deque<PendingUnit> backlog;   // whole access units not yet wholly written, oldest first
+  size_t frontSent = 0;              // bytes of backlog.front() already written
+  size_t backlogBytes = 0;           // bytes of the backlog not yet written
+};
+
+// Backlog bookkeeping; the caller holds the owning hub's lock.
+// Appends `unit`, of which `alreadySent` bytes went out (only while the backlog is empty).
+void _appendToBacklog(StreamClient& client, PendingUnit unit, size_t alreadySent);
+// Forgets the first `written` bytes of the backlog, and the units they finish.
+void _consumeBacklog(StreamClient& client, size_t written);
+
+// A client that has fallen too far behind, as its drop is logged.
+struct BacklogOverflow {
+  int fd;
+  size_t bytes;    // not yet written
+  double seconds;  // age of the oldest unsent access unit
+};
+// The overflow when the client's backlog exceeds the hub's limits at `now`; nothing
+// otherwise. Caller holds the owning hub's lock.
+std::optional<BacklogOverflow> _backlogOverflow(const StreamClient& client, std::chrono::steady_clock::time_point now);
+// Logs one line for a client dropped for `overflow`. Not under the hub's lock.
+void _logBacklogOverflow(const BacklogOverflow& overflow);
+
+enum class SendOutcome { kDone, kWouldBlock, kFailed };
+
+// Writes `bytes` from `sent` on as far as the socket takes them without blocking,
+// advancing `sent`. A write that returns zero or an error other than a full socket
+// buffer (closed peer, reset) fails. Any thread.
+SendOutcome _sendWithoutBlocking(int fd, std::span<const uint8_t> bytes, size_t& sent);
+
+// As _sendWithoutBlocking for a run of units, the first from `offset` on, gathered into
+// as few calls as the socket allows; `written` counts the bytes taken. Any thread.
+SendOutcome _sendUnitsWithoutBlocking(int fd, const std::vector<PendingUnit>& units, size_t offset, size_t& written);
+
+// True when the peer has ended its side of the connection (a read would see the end of
+// the stream) or the connection has failed. Never blocks and consumes nothing: it peeks
+// at one byte. A peer that sent bytes and then closed is not seen until they are gone,
+// which a client of this one-way stream never does in practice. Any thread.
+bool _peerHasClosed(int fd);

@@ -29,12 +29,13 @@ SourceRect trimRect(int sourceWidth, int sourceHeight, int outputWidth, int outp
 
 bool splitTransfer(int outputWidth, int outputHeight, unsigned cores) {
   // Below about a quarter of a megapixel the conversion takes well under a millisecond.
-  return cores > 1 && static_cast<int64_t>(outputWidth) * outputHeight >= 256 * 1024 && outputHeight >= 4;
+  return cores > 1 && static_cast<int64_t>(outputWidth) * outputHeight >= 256 * 1024;
 }
 
 PixelTransfer::PixelTransfer(int outputWidth, int outputHeight, bool split)
     : outputWidth_(outputWidth),
       outputHeight_(outputHeight),
+      // Two bands need at least two rows each (whole chroma rows).
       worker_(split && outputHeight >= 4 ? std::make_unique<BandWorker>() : nullptr) {}
 
 bool PixelTransfer::convertRows(const Source& source, const I420Planes& out, int y0, int y1) {

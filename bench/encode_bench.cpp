@@ -13,7 +13,10 @@
 // previous one: nothing is dropped, so both runs encode exactly the same frames. When the
 // machine keeps up the run takes `seconds`; otherwise it shows as a lower achieved rate.
 // Encode time per frame is measured two ways: from hand-in to output (wall), and as the
-// CPU time the encoder's output thread spent on the frame (not disturbed by other load).
+// CPU time the encoder's output thread spent on the frame (not disturbed by other load;
+// a session that encodes in slices does part of that work on x264's own threads, which
+// this leaves out: the whole cost is in the CPU of both encoders). The encode call on the
+// capture thread (the conversion) is timed as wall time and as that thread's CPU.
 //
 // Usage: encode_bench [seconds [scrolling|animated]]   (default 10 scrolling)
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
@@ -247,13 +250,13 @@ int main(int argc, char** argv) {
               kWidth, kHeight);
   std::printf("RESULT\tencode_call_cpu%s\t%zu\t%.2f\t%.2f\tms\tencode call, capture thread CPU, %s\n", key,
               callTimes.size(), bench::percentile(callTimes, 50), bench::percentile(callTimes, 99), sourceName);
-  std::printf("RESULT\tencode_local%s\t%zu\t%.2f\t%.2f\tms\tlocal encode 884x1920 quality VBR, output-thread CPU, %s\n",
+  std::printf("RESULT\tencode_local%s\t%zu\t%.2f\t%.2f\tms\tlocal encode 884x1920 quality VBR, output-thread CPU (x264's slice threads not counted), %s\n",
               key, g_local.cpu.size(), bench::percentile(g_local.cpu, 50), bench::percentile(g_local.cpu, 99),
               sourceName);
   std::printf("RESULT\tencode_local_wall%s\t%zu\t%.2f\t%.2f\tms\tlocal encode, hand-in to output (wall), %s\n", key,
               g_local.latency.size(), bench::percentile(g_local.latency, 50), bench::percentile(g_local.latency, 99),
               sourceName);
-  std::printf("RESULT\tencode_remote%s\t%zu\t%.2f\t%.2f\tms\tremote encode 590x1280 2 Mbit/s, output-thread CPU, %s\n",
+  std::printf("RESULT\tencode_remote%s\t%zu\t%.2f\t%.2f\tms\tremote encode 590x1280 2 Mbit/s, output-thread CPU (x264's slice threads not counted), %s\n",
               key, g_remote.cpu.size(), bench::percentile(g_remote.cpu, 50), bench::percentile(g_remote.cpu, 99),
               sourceName);
   std::printf("RESULT\tencode_cpu_bridge%s\t%d\t%.2f\t-\tcores\tCPU of both encoders at 30 fps, %s\n", key, frames,

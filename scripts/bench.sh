@@ -135,10 +135,10 @@ rows=(
 elapsed=$(($(date +%s) - started))
 echo
 echo "corvane-sim-bridge benchmarks — $(nproc) cores ($(uname -m)), load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u '+%Y-%m-%d %H:%M UTC'), run took ${elapsed} s"
-fmt='%-24s %8s %12s %10s  %-12s %s\n'
+fmt='%-36s %8s %12s %10s  %-12s %s\n'
 # shellcheck disable=SC2059
 printf "$fmt" "measurement" "samples" "p50/value" "p99" "unit" "what"
-printf '%.0s-' {1..120}
+printf '%.0s-' {1..132}
 echo
 listed=" "
 for row in "${rows[@]}"; do

@@ -7,9 +7,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "bridge/encoder/annexb.h"
 #include "bridge/platform/x264/x264_media_platform.h"
@@ -235,32 +233,6 @@ TEST(X264SessionTest, TrimCropsEvenlyAndWithoutTrimThePictureIsStretched) {
   EXPECT_EQ(wide.x, 0);  // output made even is a hair taller: three rows go, split evenly
   EXPECT_EQ(wide.height, 1697);
   EXPECT_EQ(wide.y, 1);
-}
-
-TEST(X264SessionTest, PictureConvertedInTwoBandsEqualsTheOneConvertedWhole) {
-  // Scaled with Trim, scaled to a height whose half is odd, and not scaled at all.
-  struct Case {
-    int sourceWidth, sourceHeight, width, height;
-  };
-  for (const Case c : {Case{1179, 2556, 884, 1920}, Case{1179, 2556, 590, 1282}, Case{600, 1000, 600, 1000}}) {
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-    auto surface = PatternSurface::make(c.sourceWidth, c.sourceHeight);
-    surface->drawScrolling(3);
-    std::vector<uint8_t> pictures[2];
-    for (bool split : {false, true}) {
-      platform::x264impl::PixelTransfer transfer(c.width, c.height, split);
-      std::vector<uint8_t>& picture = pictures[split ? 1 : 0];
-      const size_t lumaSize = static_cast<size_t>(c.width) * c.height;
-      picture.assign(lumaSize * 3 / 2, 0);
-      uint8_t* y = picture.data();
-      uint8_t* u = y + lumaSize;
-      uint8_t* v = u + lumaSize / 4;
-      // Twice: the second conversion reuses the transfer's scratch and helper.
-      for (int round = 0; round < 2; ++round)
-        ASSERT_EQ(transfer.convert(*surface, true, {y, c.width, u, c.width / 2, v, c.width / 2}), 0);
-    }
-    EXPECT_TRUE(pictures[0] == pictures[1]);
-  }
 }
 
 TEST(X264SettingsTest, DataRateLimitBecomesAVbvThatFitsEveryWindow) {

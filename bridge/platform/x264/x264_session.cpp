@@ -16,11 +16,7 @@ int64_t toTicks(MediaTime time) {
 }  // namespace
 
 X264Session::X264Session(int32_t width, int32_t height, CompressionOutputCallback callback, void* outputContext)
-    : width_(width),
-      height_(height),
-      callback_(callback),
-      outputContext_(outputContext),
-      transfer_(width, height, splitTransfer(width, height, std::thread::hardware_concurrency())) {}
+    : width_(width), height_(height), callback_(callback), outputContext_(outputContext), transfer_(width, height) {}
 
 X264Session::~X264Session() { invalidate(); }
 

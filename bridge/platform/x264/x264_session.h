@@ -1,11 +1,10 @@
 // A compression session on one x264 encoder with one output thread of its own.
 //
 // encodeFrame (caller's thread) converts the surface to an I420 picture under the
-// surface's read-only lock and queues it (a large picture in two bands side by side, see
-// pixel_transfer.h); the output thread encodes queued pictures in order and calls the
-// output callback with each encoded sample (a large picture in two slices side by side,
-// see x264_settings.cpp). x264 runs without delay, so every encode call yields its own
-// frame.
+// surface's read-only lock and queues it; the output thread encodes queued pictures in
+// order (a large picture in two slices side by side, see x264_settings.cpp) and calls
+// the output callback with each encoded sample. x264 runs without delay, so every
+// encode call yields its own frame.
 //
 // Drop rule: at most kMaxQueuedFrames pictures wait for the output thread. When the
 // encoder falls behind and the queue is full, the oldest waiting picture is dropped (it

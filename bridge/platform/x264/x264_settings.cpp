@@ -20,10 +20,10 @@ constexpr const char* kPreset = "superfast";
 // Large pictures are cut into slices that x264 encodes side by side on threads of its
 // own (sliced threads add no delay, unlike frame threads, which hold a frame each). On a
 // full-screen moving source this about halves the wall time of a phone-sized local
-// encode on 2 cores, for about 2% more bits at the same SSIM and no CPU cost beyond the
-// noise of the measurement (see bench/encode_bench.cpp). Smaller pictures (the remote stream at its usual size) stay
-// on one thread: each session already has its own output thread, and their encodes
-// are short enough that splitting them would buy little.
+// encode on 2 cores, for about 2% more bits at the same SSIM and a few per cent more CPU
+// (bench/frame_latency_bench.cpp, bench/encode_bench.cpp). Smaller pictures (the remote
+// stream at its usual size) stay on one thread: each session already has its own output
+// thread, and their encodes are short enough that splitting them buys little.
 constexpr int kSliceThreads = 2;
 constexpr int64_t kSlicedMinPixels = 1000000;
 // Timestamps are passed to x264 in 90 kHz units (whatever the caller's timescale).

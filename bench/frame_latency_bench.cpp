@@ -1,17 +1,24 @@
 // Frame latency and streaming cost of display capture.
 //
 // Part 1, latency (in process): the bridge's own start-up, stream hubs and servers,
-// capture loop, encoders and the virtual simulator run inside this program. Two thin
-// wrappers, both outside the code under measurement, take the timestamps:
+// capture loop, encoders and the virtual simulator run inside this program. Thin
+// wrappers, all outside the code under measurement, take the timestamps:
 //   - the media platform is the real x264 one behind a pass-through that notes the time
-//     each capture tick wraps its surface in a pixel buffer (the tick's capture moment);
+//     each capture tick wraps its surface in a pixel buffer (the tick's capture moment),
+//     when the local session's encodeFrame returns (hand-in: what the capture thread
+//     spends on the frame) and when the local session's output callback starts (the
+//     encoded frame is out);
 //   - the local frame callback is the real one behind a pass-through that notes each
 //     access unit's length before handing it on to the stream hub.
 // A loopback TCP client reads the local stream and notes when the last byte of each
 // access unit arrives. Each access unit is paired with the tick that captured its frame
 // through the frame's presentation time (the encoder stamps tick n as n/30 s), so a
 // frame the encoder dropped because it was behind does not shift the pairing. Latency
-// is from the tick to that last byte. The first 15 frames are left out as warm-up.
+// is from the tick to that last byte, split into hand-in (tick to encodeFrame's return),
+// encode (to the output callback) and delivery (to the last byte at the client). The
+// first 15 frames are left out as warm-up. The Animated Phone is measured twice: with
+// the local stream alone, and with the remote stream (2 Mbit/s, 1280, 30 fps) running
+// beside it and drained by a client of its own.
 //
 // Part 2, cost (the real binary): corvane-sim-bridge is started as a child, capture and
 // the remote stream (2 Mbit/s, 1280, 30 fps) are started with a client on each stream,
@@ -37,6 +44,8 @@
 #include "bench/bench_support.h"
 #include "bridge/capture/capture.h"
 #include "bridge/control/process_start.h"
+#include "bridge/encoder/encoder_state.h"
+#include "bridge/encoder/remote_stream.h"
 #include "bridge/platform/media_platform.h"
 #include "bridge/platform/virtual_simulator/virtual_simulator.h"
 #include "bridge/platform/x264/x264_media_platform.h"
@@ -62,8 +71,15 @@ struct Unit {
   int64_t tick;  // the capture tick of its frame
 };
 
+// What happened to the frame of one capture tick, as far as it got.
+struct TickMarks {
+  Clock::time_point captured;  // the tick wrapped its surface
+  Clock::time_point handedIn;  // the local session's encodeFrame returned
+  Clock::time_point output;    // the local session's output callback started
+};
+
 std::mutex g_marksLock;
-std::vector<Clock::time_point> g_tickTimes;  // indexed by tick; guarded by g_marksLock
+std::vector<TickMarks> g_tickTimes;          // indexed by tick; guarded by g_marksLock
 std::deque<Unit> g_units;                    // guarded by g_marksLock
 uint64_t g_unitCount = 0;                    // guarded by g_marksLock
 // The tick of the sample being handed to the frame callback. Written and read on the
@@ -75,18 +91,52 @@ std::atomic<int64_t> g_outputTick{-1};
 struct SessionOutput {
   platform::CompressionOutputCallback callback;
   void* context;
+  bool local;
+};
+
+int64_t tickOf(platform::MediaTime pts) {
+  return pts.valid && pts.timescale > 0 ? (pts.value * 30 + pts.timescale / 2) / pts.timescale : -1;
+}
+
+// Notes the moment `field` of a tick's marks, when the tick is known.
+void mark(int64_t tick, Clock::time_point TickMarks::*field) {
+  const auto now = Clock::now();
+  std::lock_guard<std::mutex> hold(g_marksLock);
+  if (tick >= 0 && static_cast<size_t>(tick) < g_tickTimes.size()) g_tickTimes[static_cast<size_t>(tick)].*field = now;
+}
+
+// The real session behind a pass-through that notes when the local session's
+// encodeFrame returns.
+class TimingSession : public platform::CompressionSession {
+ public:
+  TimingSession(platform::CompressionSessionRef inner, bool local) : inner_(std::move(inner)), local_(local) {}
+  int32_t setProperty(platform::CompressionProperty key, const platform::PropertyValue& value) override {
+    return inner_->setProperty(key, value);
+  }
+  int32_t prepareToEncodeFrames() override { return inner_->prepareToEncodeFrames(); }
+  int32_t encodeFrame(const platform::PixelBuffer& buffer, platform::MediaTime pts, platform::MediaTime duration,
+                      const platform::EncodeFrameOptions* options) override {
+    const int32_t status = inner_->encodeFrame(buffer, pts, duration, options);
+    if (local_) mark(tickOf(pts), &TickMarks::handedIn);
+    return status;
+  }
+  int32_t completeFrames(platform::MediaTime until) override { return inner_->completeFrames(until); }
+  void invalidate() override { inner_->invalidate(); }
+
+ private:
+  const platform::CompressionSessionRef inner_;
+  const bool local_;
 };
 
 void notingOutputCallback(void* outputContext, void* frameContext, int32_t status, uint32_t infoFlags,
                           const platform::EncodedSample* sample) {
   const auto* output = static_cast<const SessionOutput*>(outputContext);
   const auto* x264Sample = dynamic_cast<const platform::x264impl::X264EncodedSample*>(sample);
-  int64_t tick = -1;
-  if (x264Sample != nullptr) {
-    const platform::MediaTime pts = x264Sample->presentationTime();
-    if (pts.valid && pts.timescale > 0) tick = (pts.value * 30 + pts.timescale / 2) / pts.timescale;
+  const int64_t tick = x264Sample != nullptr ? tickOf(x264Sample->presentationTime()) : -1;
+  if (output->local) {
+    mark(tick, &TickMarks::output);
+    g_outputTick.store(tick, std::memory_order_relaxed);
   }
-  g_outputTick.store(tick, std::memory_order_relaxed);
   output->callback(output->context, frameContext, status, infoFlags, sample);
 }
 
@@ -97,13 +147,18 @@ class TimestampingMediaPlatform : public platform::MediaPlatform {
                                    platform::CompressionOutputCallback callback, void* context,
                                    platform::CompressionSessionRef* session) override {
     // Sessions live until the process ends here (a handful per run), so their contexts do too.
-    outputs_.push_back(std::make_unique<SessionOutput>(SessionOutput{callback, context}));
-    return inner_.createCompressionSession(width, height, codec, notingOutputCallback, outputs_.back().get(), session);
+    const bool local = context == &encoder::g_local;
+    outputs_.push_back(std::make_unique<SessionOutput>(SessionOutput{callback, context, local}));
+    platform::CompressionSessionRef inner;
+    const int32_t status =
+        inner_.createCompressionSession(width, height, codec, notingOutputCallback, outputs_.back().get(), &inner);
+    if (status == platform::kMediaOk && inner) *session = std::make_shared<TimingSession>(std::move(inner), local);
+    return status;
   }
   int32_t createPixelBufferWithSurface(const platform::SurfaceRef& surface, platform::PixelBufferRef* buffer) override {
     {
       std::lock_guard<std::mutex> hold(g_marksLock);
-      g_tickTimes.push_back(Clock::now());
+      g_tickTimes.push_back({Clock::now(), {}, {}});
     }
     return inner_.createPixelBufferWithSurface(surface, buffer);
   }
@@ -122,7 +177,13 @@ void notingFrameCallback(const uint8_t* data, uint64_t length) {
   frameCallback(data, length);
 }
 
-void measureLatency(const char* name, const char* key, const char* udid) {
+// Percentiles of one stage, for the report.
+struct Stage {
+  const char* name;
+  std::vector<double> values;
+};
+
+void measureLatency(const char* name, const char* key, const char* udid, bool withRemote) {
   {
     std::lock_guard<std::mutex> hold(g_marksLock);
     g_tickTimes.clear();
@@ -139,6 +200,7 @@ void measureLatency(const char* name, const char* key, const char* udid) {
   while (streamHub->clients().empty() && Clock::now() < joinDeadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   std::vector<double> latencies;
+  Stage stages[] = {{"hand-in", {}}, {"encode", {}}, {"delivery", {}}};
   size_t unpaired = 0;  // access units whose tick could not be told (reported, never expected)
   std::atomic<bool> stop{false};
   std::thread reader([&] {
@@ -146,7 +208,6 @@ void measureLatency(const char* name, const char* key, const char* udid) {
     uint64_t unitEnd = 0;    // where the access unit being waited for ends
     bool haveUnit = false;
     int64_t tick = -1;
-    Clock::time_point tickTime;
     std::vector<char> chunk(1 << 16);
     while (!stop) {
       pollfd fd{client.fd(), POLLIN, 0};
@@ -156,33 +217,54 @@ void measureLatency(const char* name, const char* key, const char* udid) {
       const auto now = Clock::now();
       received += static_cast<uint64_t>(n);
       for (;;) {
+        std::lock_guard<std::mutex> hold(g_marksLock);
         if (!haveUnit) {
-          std::lock_guard<std::mutex> hold(g_marksLock);
           if (g_units.empty()) break;
           unitEnd += g_units.front().length;
           tick = g_units.front().tick;
-          const bool known = tick >= 0 && static_cast<size_t>(tick) < g_tickTimes.size();
-          if (known) tickTime = g_tickTimes[static_cast<size_t>(tick)];
-          if (!known) tick = -1;
+          if (tick >= 0 && static_cast<size_t>(tick) >= g_tickTimes.size()) tick = -1;
           g_units.pop_front();
           haveUnit = true;
         }
         if (received < unitEnd) break;
-        if (tick >= kWarmUpFrames) latencies.push_back(Ms(now - tickTime).count());
-        else if (tick < 0) ++unpaired;
+        if (tick >= kWarmUpFrames) {
+          TickMarks marks = g_tickTimes[static_cast<size_t>(tick)];
+          // The output can overtake the capture thread's return from encodeFrame; the
+          // hand-in then ends with the output.
+          if (marks.handedIn == Clock::time_point{} || marks.handedIn > marks.output) marks.handedIn = marks.output;
+          latencies.push_back(Ms(now - marks.captured).count());
+          stages[0].values.push_back(Ms(marks.handedIn - marks.captured).count());
+          stages[1].values.push_back(Ms(marks.output - marks.handedIn).count());
+          stages[2].values.push_back(Ms(now - marks.output).count());
+        } else if (tick < 0) {
+          ++unpaired;
+        }
         haveUnit = false;
       }
     }
   });
 
+  std::unique_ptr<testing_support::TcpClient> remoteClient;
+  std::thread remoteDrain;
   if (csStartFramebuffer(udid, &notingFrameCallback) != 0) {
     std::printf("%s: start failed\n", name);
+  }
+  if (withRemote) {
+    const StreamServerStart remoteServer = startStreamServer(remoteHub);
+    if (!remoteServer.error) {
+      remoteClient = std::make_unique<testing_support::TcpClient>(remoteServer.port);
+      remoteDrain = std::thread([&] {
+        while (!stop) remoteClient->readUntilQuiet(std::chrono::milliseconds(50), std::chrono::milliseconds(200));
+      });
+    }
+    SHStartRemoteStream(&remoteFrameCallback, 2000000, 1280, 30);
   }
   std::this_thread::sleep_for(kWindow);
   csStopFramebuffer();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   stop = true;
   reader.join();
+  if (remoteDrain.joinable()) remoteDrain.join();
 
   uint64_t ticks, units;
   {
@@ -192,12 +274,21 @@ void measureLatency(const char* name, const char* key, const char* udid) {
   }
   // Ticks without an access unit are frames the encoder dropped while behind, and the
   // last few that a stop discards.
-  std::printf("%-15s frames %4zu (ticks %llu, access units %llu%s)  p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n", name,
-              latencies.size(), static_cast<unsigned long long>(ticks), static_cast<unsigned long long>(units),
-              unpaired == 0 ? "" : " UNPAIRED", bench::percentile(latencies, 50), bench::percentile(latencies, 99),
-              bench::percentile(latencies, 100));
-  std::printf("RESULT\t%s\t%zu\t%.2f\t%.2f\tms\tframe latency, %s: capture tick to last byte at a client\n", key,
-              latencies.size(), bench::percentile(latencies, 50), bench::percentile(latencies, 99), name);
+  const std::string title = std::string(name) + (withRemote ? " +remote" : "");
+  std::printf("%-23s frames %4zu (ticks %llu, access units %llu%s)  p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
+              title.c_str(), latencies.size(), static_cast<unsigned long long>(ticks),
+              static_cast<unsigned long long>(units), unpaired == 0 ? "" : " UNPAIRED",
+              bench::percentile(latencies, 50), bench::percentile(latencies, 99), bench::percentile(latencies, 100));
+  const char* what = withRemote ? " with the remote stream running" : "";
+  std::printf("RESULT\t%s\t%zu\t%.2f\t%.2f\tms\tframe latency, %s%s: capture tick to last byte at a client\n", key,
+              latencies.size(), bench::percentile(latencies, 50), bench::percentile(latencies, 99), name, what);
+  for (const Stage& stage : stages) {
+    std::printf("%-23s   %-8s p50 %6.2f ms  p99 %6.2f ms\n", "", stage.name, bench::percentile(stage.values, 50),
+                bench::percentile(stage.values, 99));
+    std::printf("RESULT\t%s_%s\t%zu\t%.2f\t%.2f\tms\tframe latency stage %s, %s%s\n", key,
+                stage.name == std::string("hand-in") ? "handin" : stage.name, stage.values.size(),
+                bench::percentile(stage.values, 50), bench::percentile(stage.values, 99), stage.name, name, what);
+  }
 }
 
 size_t accessUnits(const std::string& stream) {
@@ -249,14 +340,15 @@ int main() {
   getloadavg(load, 1);
   std::printf("Load average at start: %.2f (figures are only meaningful on an otherwise idle machine)\n", load[0]);
   std::printf("Frame latency: capture tick -> last byte of its access unit at a loopback client\n");
-  std::printf("(in process; real capture loop, x264 encoder, stream hub and virtual simulator; local stream only;\n");
+  std::printf("(in process; real capture loop, x264 encoders, stream hubs and virtual simulator; latency of the local stream;\n");
   std::printf(" %d warm-up frames left out; %lld s per device)\n", kWarmUpFrames, static_cast<long long>(kWindow.count()));
   startBridgeProcess();
   static TimestampingMediaPlatform media(platform::x264MediaPlatform());
   platform::installMediaPlatform(&media);
   platform::installSimulatorPlatform(&platform::virtualSimulatorPlatform());
-  measureLatency("Virtual Phone", "frame_latency_phone", kVirtualPhone);
-  measureLatency("Animated Phone", "frame_latency_animated", kAnimatedPhone);
+  measureLatency("Virtual Phone", "frame_latency_phone", kVirtualPhone, false);
+  measureLatency("Animated Phone", "frame_latency_animated", kAnimatedPhone, false);
+  measureLatency("Animated Phone", "frame_latency_animated_both", kAnimatedPhone, true);
 
   std::printf("\nStreaming cost: the real corvane-sim-bridge, local + remote stream (2 Mbit/s, 1280, 30 fps),\n");
   std::printf("one client each; CPU time of the bridge process and access units received, over %lld s\n",

@@ -24,13 +24,15 @@ results="$logs/results.tsv"
 started=$(date +%s)
 ran=0
 
-# program, arguments, time limit in seconds
+# program, arguments, time limit in seconds; a program may run more than once with other
+# arguments (its log then carries a tag: program@tag)
 programs=(
   "roundtrip_bench|5000 3|120"
   "fanout_bench|500|120"
-  "encode_bench|5|150"
+  "encode_bench|5 scrolling|150"
+  "encode_bench@animated|5 animated|150"
   "frame_latency_bench||150"
-  "input_latency_bench|30|150"
+  "input_latency_bench|60|300"
   "stream_footprint_bench|5|90"
   "slow_client_bench|6|90"
   "virtual_device_cost_bench|3|90"
@@ -61,8 +63,9 @@ parse_report() {
 }
 
 for entry in "${programs[@]}"; do
-  IFS='|' read -r name args limit <<<"$entry"
-  log="$logs/$name.log"
+  IFS='|' read -r run args limit <<<"$entry"
+  name=${run%%@*}
+  log="$logs/${run/@/-}.log"
   if [[ ! -f bench/$name.cpp ]]; then
     echo "== $name: not in this tree, skipped" >&2
     continue
@@ -73,11 +76,11 @@ for entry in "${programs[@]}"; do
     continue
   fi
   # shellcheck disable=SC2086  # the arguments are meant to split
-  timeout --kill-after=10 "$limit" "build/bench/$name" $args >"$log" 2>"$logs/$name.err"
+  timeout --kill-after=10 "$limit" "build/bench/$name" $args >"$log" 2>"$logs/${run/@/-}.err"
   status=$?
   cat "$log"
   if ((status != 0)); then
-    echo "== $name: exit status $status (see $logs/$name.err)" >&2
+    echo "== $name: exit status $status (see $logs/${run/@/-}.err)" >&2
   fi
   if grep -q '^RESULT	' "$log"; then
     grep '^RESULT	' "$log" >>"$results"
@@ -99,10 +102,25 @@ rows=(
   "encode_remote|remote encode, submit to output"
   "encode_cpu_bridge|CPU of both encoders at 30 fps"
   "encode_cpu_ffmpeg|CPU of the ffmpeg command line, same work"
+  "encode_ssim|local stream quality (SSIM Y) against the source"
+  "encode_psnr|local stream PSNR Y against the source"
+  "encode_call_animated|encode call on the capture thread, Animated Phone pattern"
+  "encode_local_animated|local encode, Animated Phone pattern"
+  "encode_remote_animated|remote encode, Animated Phone pattern"
+  "encode_cpu_bridge_animated|CPU of both encoders at 30 fps, Animated Phone pattern"
+  "encode_cpu_ffmpeg_animated|CPU of the ffmpeg command line, Animated Phone pattern"
+  "encode_ssim_animated|local stream quality (SSIM Y), Animated Phone pattern"
+  "encode_psnr_animated|local stream PSNR Y, Animated Phone pattern"
   "frame_latency_phone|frame latency, Virtual Phone"
   "frame_latency_animated|frame latency, Animated Phone"
+  "frame_latency_animated_handin|frame latency stage hand-in, Animated Phone"
+  "frame_latency_animated_encode|frame latency stage encode, Animated Phone"
+  "frame_latency_animated_delivery|frame latency stage delivery, Animated Phone"
+  "frame_latency_animated_both|frame latency, Animated Phone with the remote stream"
   "input_latency_local|input-to-photon, local stream only"
   "input_latency_remote|input-to-photon, remote stream running"
+  "input_latency_animated_local|input-to-photon, Animated Phone, local stream only"
+  "input_latency_animated_remote|input-to-photon, Animated Phone, remote stream running"
   "frame_cpu_phone|bridge CPU streaming the Virtual Phone"
   "frame_cpu_animated|bridge CPU streaming the Animated Phone"
   "footprint_cpu_phone|bridge CPU streaming the Virtual Phone (decoding client)"
@@ -118,10 +136,10 @@ rows=(
 elapsed=$(($(date +%s) - started))
 echo
 echo "corvane-sim-bridge benchmarks — $(nproc) cores ($(uname -m)), load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u '+%Y-%m-%d %H:%M UTC'), run took ${elapsed} s"
-fmt='%-24s %8s %12s %10s  %-12s %s\n'
+fmt='%-36s %8s %12s %10s  %-12s %s\n'
 # shellcheck disable=SC2059
 printf "$fmt" "measurement" "samples" "p50/value" "p99" "unit" "what"
-printf '%.0s-' {1..120}
+printf '%.0s-' {1..132}
 echo
 listed=" "
 for row in "${rows[@]}"; do

@@ -2,8 +2,9 @@
 //
 // encodeFrame (caller's thread) converts the surface to an I420 picture under the
 // surface's read-only lock and queues it; the output thread encodes queued pictures in
-// order and calls the output callback with each encoded sample. x264 runs without delay
-// (see x264_settings.cpp), so every encode call yields its own frame.
+// order (a large picture in two slices side by side, see x264_settings.cpp) and calls
+// the output callback with each encoded sample. x264 runs without delay, so every
+// encode call yields its own frame.
 //
 // Drop rule: at most kMaxQueuedFrames pictures wait for the output thread. When the
 // encoder falls behind and the queue is full, the oldest waiting picture is dropped (it

@@ -7,13 +7,16 @@
 #   test   build, plus GoogleTest and FFmpeg's decoding libraries (the test suite)
 #   fuzz   build, plus clang and its sanitizer runtimes (the fuzz targets)
 #   tools  the ffmpeg command line (the demo's video and picture, the encode benchmark)
-# Without a group: all of them.
+#   apple  test, plus clang, GNUstep's Foundation and the blocks runtime (the Apple
+#          platform sources built and tested on Linux, scripts/test-apple-linux.sh)
+# Without a group: all of them but apple.
 set -euo pipefail
 
 build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
 test=(libgtest-dev libgmock-dev libavcodec-dev libavutil-dev)
 fuzz=(clang libclang-rt-dev)
 tools=(ffmpeg)
+apple=(clang libgnustep-base-dev libblocksruntime-dev)
 
 groups=("$@")
 if ((${#groups[@]} == 0)); then groups=(build test fuzz tools); fi
@@ -25,7 +28,8 @@ for group in "${groups[@]}"; do
     test) packages+=("${test[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     tools) packages+=("${tools[@]}") ;;
-    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools)" >&2; exit 2 ;;
+    apple) packages+=("${test[@]}" "${apple[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, apple)" >&2; exit 2 ;;
   esac
 done
 

@@ -39,4 +39,8 @@ target_compile_options(corvane_gnustep INTERFACE
   "-idirafter" "${GCC_OBJC_INCLUDE_DIR}"
   "$<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-runtime=gcc;-fconstant-string-class=NSConstantString;-fblocks;-fobjc-exceptions>"
   "$<$<COMPILE_LANGUAGE:CXX>:-fblocks>")
-target_link_libraries(corvane_gnustep INTERFACE "${GNUSTEP_BASE_LIBRARY}" "${OBJC_LIBRARY}" "${BLOCKS_RUNTIME_LIBRARY}")
+# The blocks runtime comes first: GNUstep's Foundation carries a _Block_copy and
+# _Block_release of its own that mishandle blocks capturing C++ objects (measured: the
+# release of such a copy crashes), and the first library named is the one whose
+# definitions the program and the images it opens bind to.
+target_link_libraries(corvane_gnustep INTERFACE "${BLOCKS_RUNTIME_LIBRARY}" "${GNUSTEP_BASE_LIBRARY}" "${OBJC_LIBRARY}")

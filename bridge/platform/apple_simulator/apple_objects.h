@@ -22,6 +22,21 @@ class AppleDevice final : public SimDevice {
   const ObjcRef device_;
 };
 
+// A class found by name, of the kind the bridge asks for.
+template <typename Kind>
+class AppleClass : public Kind {
+ public:
+  AppleClass(Class cls, std::string name) : class_(cls), name_(std::move(name)) {}
+  std::string name() const override { return name_; }
+
+ protected:
+  id object() const { return (id)class_; }
+
+ private:
+  Class class_;  // classes live as long as their image; never released
+  const std::string name_;
+};
+
 // The object of a device made by this platform; nil for any other device.
 id deviceObject(const SimDeviceRef& device);
 

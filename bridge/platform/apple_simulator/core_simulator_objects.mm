@@ -53,23 +53,19 @@ class AppleServiceContext final : public SimServiceContext {
   const ObjcRef context_;
 };
 
-class AppleServiceContextClass final : public SimServiceContextClass {
+class AppleServiceContextClass final : public AppleClass<SimServiceContextClass> {
  public:
-  AppleServiceContextClass(Class cls, std::string name) : class_(cls), name_(std::move(name)) {}
-  std::string name() const override { return name_; }
+  using AppleClass::AppleClass;
   std::shared_ptr<SimServiceContext> sharedServiceContextForDeveloperDir(const std::string& developerDir) override {
     return orElse(std::shared_ptr<SimServiceContext>{}, [&]() -> std::shared_ptr<SimServiceContext> {
       NSString* dir = nsString(developerDir);
       if (dir == nil) return nullptr;
-      id context = [(id)class_ sharedServiceContextForDeveloperDir:dir error:nullptr];
+      id context = [object() sharedServiceContextForDeveloperDir:dir error:nullptr];
       if (context == nil) return nullptr;
       return std::make_shared<AppleServiceContext>(ObjcRef::retaining(context));
     });
   }
 
- private:
-  Class class_;  // classes live as long as their image; never released
-  const std::string name_;
 };
 
 class PlainClass final : public SimClass {

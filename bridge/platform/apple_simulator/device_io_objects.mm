@@ -61,10 +61,9 @@ class AppleIOClient final : public SimIOClient {
   const ObjcRef client_;
 };
 
-class AppleIOClientClass final : public SimIOClientClass {
+class AppleIOClientClass final : public AppleClass<SimIOClientClass> {
  public:
-  AppleIOClientClass(Class cls, std::string name) : class_(cls), name_(std::move(name)) {}
-  std::string name() const override { return name_; }
+  using AppleClass::AppleClass;
 
   SimIOClientRef initWithDevice(const SimDeviceRef& device, GlobalQueue& errorQueue,
                                 std::function<void(SimErrorRef)> errorHandler) override {
@@ -77,7 +76,7 @@ class AppleIOClientClass final : public SimIOClientClass {
       deliverOn(*queue, handler, simErrorFrom(error));
     };
     return orElse(SimIOClientRef{}, [&]() -> SimIOClientRef {
-      id client = [[(id)class_ alloc] initWithDevice:deviceObj
+      id client = [[object() alloc] initWithDevice:deviceObj
                                           errorQueue:dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0)
                                         errorHandler:block];
       if (client == nil) return nullptr;
@@ -85,9 +84,6 @@ class AppleIOClientClass final : public SimIOClientClass {
     });
   }
 
- private:
-  Class class_;  // classes live as long as their image; never released
-  const std::string name_;
 };
 
 }  // namespace

@@ -60,21 +60,17 @@ class AppleHIDClientAllocation final : public SimHIDClientAllocation {
   ObjcRef allocated_;  // nil once init was sent; the caller's thread only
 };
 
-class AppleHIDClientClass final : public SimHIDClientClass {
+class AppleHIDClientClass final : public AppleClass<SimHIDClientClass> {
  public:
-  AppleHIDClientClass(Class cls, std::string name) : class_(cls), name_(std::move(name)) {}
-  std::string name() const override { return name_; }
+  using AppleClass::AppleClass;
   std::shared_ptr<SimHIDClientAllocation> alloc() override {
     return orElse(std::shared_ptr<SimHIDClientAllocation>{}, [&]() -> std::shared_ptr<SimHIDClientAllocation> {
-      id allocated = [(id)class_ alloc];
+      id allocated = [object() alloc];
       if (allocated == nil) return nullptr;
       return std::make_shared<AppleHIDClientAllocation>(ObjcRef::adopting(allocated));
     });
   }
 
- private:
-  Class class_;  // classes live as long as their image; never released
-  const std::string name_;
 };
 
 }  // namespace

@@ -131,6 +131,8 @@ TEST_F(AppleSimulatorFaults, SlowDisplayGivesNilThenRaisesThenAnIOSurfaceOfItsSi
   ASSERT_NE(surface, nullptr);
   EXPECT_EQ(surface->width(), 1179u);
   EXPECT_EQ(surface->height(), 2556u);
+  EXPECT_GE(surface->bytesPerRow(), 4 * surface->width());
+  EXPECT_NE(surface->seed(), 0u);
   ASSERT_EQ(surface->lockReadOnly(), 0);
   EXPECT_NE(surface->baseAddress(), nullptr);
   EXPECT_EQ(surface->unlockReadOnly(), 0);

@@ -10,6 +10,10 @@
 // Error and completion handlers go to the frameworks as blocks on the default-priority
 // global dispatch queue.
 //
+// Key events: SimulatorKit's IndigoHIDMessageForKeyboardNSEvent takes an NSEvent, so
+// lookupSymbol hands out a function of our own under that name that passes on the
+// NSEvent behind a KeyEvent; it takes only key events made by this platform's keyEvent.
+//
 // Threads: as the interface says; the object keeps no state of its own besides the
 // keyboard function found by lookupSymbol (atomic).
 #pragma once

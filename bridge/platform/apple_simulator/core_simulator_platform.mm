@@ -54,7 +54,7 @@ class CoreSimulatorPlatform final : public SimulatorPlatform {
   }
 
   SimClassRef classNamed(const std::string& name) override {
-    Class cls = orElse(Class{nil}, [&] { return NSClassFromString(apple::nsString(name)); });
+    Class cls = orElse(Class{Nil}, [&] { return NSClassFromString(apple::nsString(name)); });
     if (cls == nil) return nullptr;
     if (name == "SimServiceContext") return apple::serviceContextClass(cls, name);
     if (name == "SimDeviceIOClient") return apple::ioClientClass(cls, name);

@@ -21,7 +21,7 @@ struct AppleKeyEvent final : KeyEvent {
 
 // SimulatorKit's IndigoHIDMessageForKeyboardNSEvent, which takes an NSEvent. Set by
 // lookupSymbol (atomic: release store / acquire load).
-using NSEventKeyboardMessageFn = void* (*)(id event);
+using NSEventKeyboardMessageFn = void* (*)(NSEvent* event);
 std::atomic<NSEventKeyboardMessageFn> g_keyboardMessageFunction{nullptr};
 
 // What the bridge calls for IndigoHIDMessageForKeyboardNSEvent: the key events it
@@ -29,7 +29,7 @@ std::atomic<NSEventKeyboardMessageFn> g_keyboardMessageFunction{nullptr};
 void* keyboardMessageForKeyEvent(const KeyEvent* event) {
   NSEventKeyboardMessageFn function = g_keyboardMessageFunction.load(std::memory_order_acquire);
   if (event == nullptr || function == nullptr) return nullptr;
-  id nsEvent = static_cast<const AppleKeyEvent*>(event)->event.get();
+  auto* nsEvent = static_cast<NSEvent*>(static_cast<const AppleKeyEvent*>(event)->event.get());
   return orElse(static_cast<void*>(nullptr), [&] { return function(nsEvent); });
 }
 

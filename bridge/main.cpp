@@ -3,12 +3,23 @@
 
 #include "bridge/control/command_loop.h"
 #include "bridge/control/process_start.h"
+#if defined(__APPLE__)
+#include "bridge/platform/apple_media/vt_media_platform.h"
+#include "bridge/platform/apple_simulator/core_simulator_platform.h"
+#else
 #include "bridge/platform/virtual_simulator/virtual_simulator.h"
 #include "bridge/platform/x264/x264_media_platform.h"
+#endif
 
 int main() {
+#if defined(__APPLE__)
+  // VideoToolbox encodes; the Simulator's own frameworks, loaded on first use, reach the devices.
+  platform::installMediaPlatform(&platform::videoToolboxMediaPlatform());
+  platform::installSimulatorPlatform(&platform::coreSimulatorPlatform());
+#else
   platform::installMediaPlatform(&platform::x264MediaPlatform());
   platform::installSimulatorPlatform(&platform::virtualSimulatorPlatform());
+#endif
   startBridgeProcess();
   runCommandLoop(STDIN_FILENO);
   // End of input: leave at once. Accept threads, capture and encoders may still be

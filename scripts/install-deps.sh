@@ -7,15 +7,23 @@
 #   test   build, plus GoogleTest and FFmpeg's decoding libraries (the test suite)
 #   fuzz   build, plus clang and its sanitizer runtimes (the fuzz targets)
 #   tools  the ffmpeg command line (the demo's video and picture, the encode benchmark)
+#   lint   Node.js and npm (the workflow linter, scripts/lint-workflows.sh)
+#   viewer build, plus Node.js with npm (the web viewer) and Chromium (its tests)
 #   apple  test, plus clang, GNUstep's Foundation and the blocks runtime (the Apple
 #          platform sources built and tested on Linux, scripts/test-apple-linux.sh)
-# Without a group: all of them but apple.
+# Node.js and npm are installed only when node or npm is missing from the PATH: a Node.js
+# installed from elsewhere brings its own npm and conflicts with Debian's npm package.
+# Without a group: build, test, fuzz and tools (lint, viewer and apple only when named).
 set -euo pipefail
 
 build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
 test=(libgtest-dev libgmock-dev libavcodec-dev libavutil-dev)
 fuzz=(clang libclang-rt-dev)
 tools=(ffmpeg)
+node=()
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then node=(nodejs npm); fi
+lint=("${node[@]}")
+viewer=(chromium "${node[@]}")
 apple=(clang libgnustep-base-dev libblocksruntime-dev)
 
 groups=("$@")
@@ -29,7 +37,9 @@ for group in "${groups[@]}"; do
     fuzz) packages+=("${fuzz[@]}") ;;
     tools) packages+=("${tools[@]}") ;;
     apple) packages+=("${test[@]}" "${apple[@]}") ;;
-    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, apple)" >&2; exit 2 ;;
+    lint) packages+=("${lint[@]}") ;;
+    viewer) packages+=("${viewer[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer, apple)" >&2; exit 2 ;;
   esac
 done
 

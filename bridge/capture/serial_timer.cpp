@@ -10,15 +10,6 @@
 namespace capture {
 namespace {
 
-class SteadyTimerClock : public TimerClock {
- public:
-  TimePoint now() const override { return std::chrono::steady_clock::now(); }
-  void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-                 TimePoint deadline) const override {
-    cv.wait_until(lock, deadline);
-  }
-};
-
 // The state of the timer whose handler this thread runs, if any.
 thread_local const void* t_currentTimer = nullptr;
 
@@ -35,11 +26,6 @@ void configureTimerThread(const std::string& label, std::chrono::nanoseconds lee
 }
 
 }  // namespace
-
-const TimerClock& steadyTimerClock() {
-  static const SteadyTimerClock clock;
-  return clock;
-}
 
 struct SerialTimer::State {
   std::string label;

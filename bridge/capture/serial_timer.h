@@ -12,6 +12,11 @@
 // Drop rule: firings that fall due while the handler runs are merged into one; nothing
 // queues up behind a slow handler.
 //
+// On macOS the timer is a Grand Central Dispatch serial queue with this label and a timer
+// source on it (bridge/platform/apple_dispatch) instead of a thread; a clock other than
+// the steady clock is then polled every millisecond. Every promise here holds for both,
+// except that GCD's worker threads carry no name.
+//
 // Ownership and order of calls: construct, resume() once, cancel() any number of times
 // (or let the destructor cancel). The clock is not owned and must outlive the timer.
 //
@@ -43,7 +48,18 @@ class TimerClock {
 };
 
 // The steady clock of the process; what every timer uses outside tests.
-const TimerClock& steadyTimerClock();
+class SteadyTimerClock final : public TimerClock {
+ public:
+  TimePoint now() const override { return std::chrono::steady_clock::now(); }
+  void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                 TimePoint deadline) const override {
+    cv.wait_until(lock, deadline);
+  }
+};
+inline const TimerClock& steadyTimerClock() {
+  static const SteadyTimerClock clock;
+  return clock;
+}
 
 class SerialTimer {
  public:

@@ -5,17 +5,18 @@
 
 #include "bridge/platform/global_queue.h"
 
-struct dispatch_queue_s {};
-
 namespace {
 
-dispatch_queue_s g_defaultGlobalQueue;
+// The default global queue's handle: never dereferenced, only compared and passed on.
+alignas(16) char g_defaultGlobalQueue;
 
 }  // namespace
 
 extern "C" {
 
-dispatch_queue_global_t dispatch_get_global_queue(intptr_t, uintptr_t) { return &g_defaultGlobalQueue; }
+dispatch_queue_global_t dispatch_get_global_queue(intptr_t, uintptr_t) {
+  return reinterpret_cast<dispatch_queue_global_t>(&g_defaultGlobalQueue);
+}
 
 void dispatch_async(dispatch_queue_t, dispatch_block_t block) {
   dispatch_block_t kept = Block_copy(block);

@@ -10,6 +10,9 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <libproc.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -52,18 +55,18 @@ bool _writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Socket inodes of the listening sockets in one /proc/net/tcp-style table.
-void _collectListeningInodes(const char* table, std::set<unsigned long>& inodes) {
-  std::ifstream in(table);
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
-    unsigned long inode = 0;
-    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-    if (state == "0A") inodes.insert(inode);  // TCP_LISTEN
-  }
+// A pipe whose two ends are closed in spawned children (each child gets its own copies
+// through dup2). macOS has no pipe2, so there the flag is set right after; the tests
+// spawn children from one thread at a time.
+bool _closeOnExecPipe(int fds[2]) {
+#if defined(__APPLE__)
+  if (::pipe(fds) != 0) return false;
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+#else
+  return ::pipe2(fds, O_CLOEXEC) == 0;
+#endif
 }
 
 }  // namespace
@@ -73,8 +76,8 @@ BridgeProcess::BridgeProcess(std::string binary, std::vector<std::string> argume
   static std::once_flag ignoreSigpipe;
   std::call_once(ignoreSigpipe, [] { ::signal(SIGPIPE, SIG_IGN); });
   int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe2: " << std::strerror(errno);
+  if (!_closeOnExecPipe(in) || !_closeOnExecPipe(out) || !_closeOnExecPipe(err)) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
     return;
   }
   posix_spawn_file_actions_t actions;
@@ -231,6 +234,39 @@ std::optional<int> BridgeProcess::waitForExit(std::chrono::milliseconds deadline
 
 int BridgeProcess::countListeningSockets() const { return countListeningTcpSockets(pid_); }
 
+#if defined(__APPLE__)
+// macOS has no /proc: ask the kernel for the process's descriptors and each socket's state.
+int countListeningTcpSockets(pid_t pid) {
+  const int size = ::proc_pidinfo(pid, PROC_PIDLISTFDS, 0, nullptr, 0);
+  if (size <= 0) return 0;
+  std::vector<struct proc_fdinfo> fds(static_cast<size_t>(size) / sizeof(struct proc_fdinfo));
+  const int filled = ::proc_pidinfo(pid, PROC_PIDLISTFDS, 0, fds.data(), static_cast<int>(fds.size() * sizeof fds[0]));
+  if (filled <= 0) return 0;
+  fds.resize(static_cast<size_t>(filled) / sizeof(struct proc_fdinfo));
+  int count = 0;
+  for (const struct proc_fdinfo& fd : fds) {
+    if (fd.proc_fdtype != PROX_FDTYPE_SOCKET) continue;
+    struct socket_fdinfo info{};
+    if (::proc_pidfdinfo(pid, fd.proc_fd, PROC_PIDFDSOCKETINFO, &info, sizeof info) != sizeof info) continue;
+    if (info.psi.soi_kind == SOCKINFO_TCP && info.psi.soi_proto.pri_tcp.tcpsi_state == TSI_S_LISTEN) ++count;
+  }
+  return count;
+}
+#else
+// Socket inodes of the listening sockets in one /proc/net/tcp-style table.
+static void _collectListeningInodes(const char* table, std::set<unsigned long>& inodes) {
+  std::ifstream in(table);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+    unsigned long inode = 0;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (state == "0A") inodes.insert(inode);  // TCP_LISTEN
+  }
+}
+
 int countListeningTcpSockets(pid_t pid) {
   std::set<unsigned long> listening;
   _collectListeningInodes("/proc/net/tcp", listening);
@@ -250,10 +286,17 @@ int countListeningTcpSockets(pid_t pid) {
   ::closedir(dir);
   return count;
 }
+#endif
 
 TcpClient::TcpClient(uint16_t port) {
+#if defined(__APPLE__)
+  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd_ < 0) return;
+  ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
+#else
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return;
+#endif
   struct sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);

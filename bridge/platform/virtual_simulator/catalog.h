@@ -1,4 +1,5 @@
-// The fixed catalog of virtual devices: identity, displays and behaviour of each.
+// The fixed catalog of virtual devices: identity, displays and behaviour of each, from
+// catalog.json (shared with the web viewer).
 // Immutable; readable from any thread.
 #pragma once
 

@@ -1,0 +1,304 @@
+// The page: device choice, the live device view and its input, the buttons of the
+// device's family, the display and remote-stream panels, and every failure in view.
+import { ControlClient } from './control_client.js';
+import { buttonsFor, macKeyCode, modifierFlags, TouchThinner } from './input_map.js';
+import { StreamView } from './stream_view.js';
+
+const $ = (id) => document.getElementById(id);
+const kTouchSamples = 20;
+
+let devices = [];
+let current = null; // the device chosen last: {udid, name, family, width, height}
+let state = null; // the server's last state
+let openError = null; // why the chosen device could not be captured
+let autoOpened = false;
+const touchPictureMs = []; // the last kTouchSamples touch-to-picture times
+const touchArrivalMs = []; // and the times to the arrival of those pictures' bytes
+
+const local = new StreamView({
+  canvas: $('local'),
+  note: $('local-note'),
+  path: '/stream/local',
+  maxSize: () => ({ width: Math.min(innerWidth * 0.9, 900), height: innerHeight * 0.78 }),
+  onFps: (fps) => ($('local-fps').textContent = fps),
+  onTouchPicture: (ms, arrivedMs) => {
+    if (ms === null) {
+      $('touch-picture').textContent = 'no change seen';
+      return;
+    }
+    touchPictureMs.push(ms);
+    touchArrivalMs.push(arrivedMs);
+    if (touchArrivalMs.length > kTouchSamples) touchArrivalMs.shift();
+    if (touchPictureMs.length > kTouchSamples) touchPictureMs.shift();
+    $('touch-picture').textContent = `${Math.round(ms)} ms (median ${Math.round(median(touchPictureMs))} ms of ${touchPictureMs.length})`;
+  },
+});
+const remote = new StreamView({
+  canvas: $('remote-canvas'),
+  note: $('remote-note'),
+  path: '/stream/remote',
+  maxSize: () => ({ width: $('remote').clientWidth - 24, height: innerHeight * 0.4 }),
+  onFps: (fps) => ($('remote-fps-figure').textContent = fps),
+});
+// For scripted checks of the page (the tests read it).
+window.viewer = { local, remote, touchPictureMs, touchArrivalMs };
+
+const control = new ControlClient({ onState, onConnection });
+
+// --- failures -----------------------------------------------------------------------
+
+function showError(message) {
+  const list = $('errors');
+  const first = list.firstElementChild;
+  if (first && first.dataset.message === message) {
+    first.dataset.count = Number(first.dataset.count) + 1;
+    first.querySelector('.count').textContent = `×${first.dataset.count}`;
+    return;
+  }
+  const item = document.createElement('div');
+  item.className = 'error';
+  item.dataset.message = message;
+  item.dataset.count = 1;
+  const text = document.createElement('span');
+  text.className = 'message';
+  text.textContent = message;
+  const count = document.createElement('span');
+  count.className = 'count';
+  const dismiss = document.createElement('button');
+  dismiss.type = 'button';
+  dismiss.textContent = 'Dismiss';
+  dismiss.onclick = () => item.remove();
+  item.append(text, count, dismiss);
+  list.prepend(item);
+  while (list.children.length > 5) list.lastElementChild.remove();
+}
+
+// Sends a command; a failure response shows as an error. Resolves with the response.
+async function command(request) {
+  const response = await control.command(request);
+  if (!response.ok) showError(response.error ?? `${request.cmd}: failed ${JSON.stringify(response)}`);
+  return response;
+}
+
+// --- server state -------------------------------------------------------------------
+
+function onConnection(connected) {
+  if (!connected) setStatus('exited', 'Viewer server unreachable; retrying…');
+}
+
+function onState(next) {
+  const wasRunning = state?.bridge.running;
+  state = next;
+  const { bridge } = next;
+  if (bridge.running) {
+    setStatus('running', 'Bridge running');
+  } else {
+    setStatus('exited', bridge.exit ? `Bridge stopped: ${bridge.exit.message}` : 'Bridge starting…');
+    if (wasRunning !== false && bridge.exit) showError(bridge.exit.message);
+  }
+  $('restart').hidden = bridge.running;
+  $('log').textContent = bridge.log.join('\n');
+
+  if (next.udid && next.udid !== current?.udid) choose(next.udid);
+  if (!next.udid && !autoOpened && devices.length > 0 && bridge.running) {
+    autoOpened = true;
+    openDevice(devices[0].udid);
+  }
+
+  if (next.local && bridge.running) {
+    if (!local.running) local.start();
+  } else {
+    local.stop(!bridge.running ? 'The bridge is not running' : openError ? `Cannot capture: ${openError}` : next.udid ? 'Starting capture…' : 'Choose a device');
+  }
+  if (next.remote && bridge.running) {
+    if (!remote.running) remote.start();
+  } else {
+    remote.stop(bridge.running ? 'Remote stream not running' : 'The bridge is not running');
+  }
+}
+
+function setStatus(kind, text) {
+  const status = $('bridge-status');
+  status.className = `status ${kind}`;
+  status.textContent = text;
+}
+
+// --- devices ------------------------------------------------------------------------
+
+async function loadDevices() {
+  const select = $('device');
+  try {
+    const response = await fetch('/api/devices');
+    const body = await response.json();
+    if (!response.ok) throw new Error(body.error);
+    devices = body.devices;
+  } catch (error) {
+    showError(`Cannot list devices: ${error.message}`);
+  }
+  select.replaceChildren(
+    ...devices.map((d) => new Option(`${d.name}${d.family === 3 ? ' (TV)' : ''}`, d.udid)),
+  );
+  if (devices.length === 0) select.append(new Option('No devices', ''));
+}
+
+// Shows a device as the chosen one, without starting capture.
+function choose(udid) {
+  current = devices.find((d) => d.udid === udid) ?? { udid, name: udid, family: 1, width: 0, height: 0 };
+  $('device').value = udid;
+  renderButtons(current.family);
+  local.setPlaceholder(current.width, current.height, true);
+  showDisplayInfo(null);
+}
+
+async function openDevice(udid) {
+  choose(udid);
+  openError = null;
+  const response = await control.request({ op: 'open', udid });
+  if (!response.ok) {
+    openError = response.error;
+    showError(response.error);
+    local.stop(`Cannot capture: ${response.error}`);
+    return;
+  }
+  loadDisplayInfo();
+}
+
+function renderButtons(family) {
+  const box = $('buttons');
+  box.className = family === 3 ? 'buttons remote' : 'buttons';
+  box.replaceChildren(
+    ...buttonsFor(family).map(({ label, name, title }) => {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = label;
+      button.title = title ?? label;
+      button.dataset.button = name;
+      button.onclick = () => current && command({ cmd: 'button', udid: current.udid, button: name });
+      return button;
+    }),
+  );
+}
+
+// --- display panel ------------------------------------------------------------------
+
+function showDisplayInfo(info) {
+  $('display-width').textContent = info?.width ?? '–';
+  $('display-height').textContent = info?.height ?? '–';
+  $('display-orientation').textContent = info?.uiOrientation ?? '–';
+  $('display-screen').textContent = info?.screenID ?? '–';
+}
+
+// A device that is still booting has no display yet: ask again for a few seconds.
+async function loadDisplayInfo(attempt = 0) {
+  const response = await control.command({ cmd: 'display_info' });
+  if (response.ok) {
+    showDisplayInfo(response);
+    local.setPlaceholder(response.width, response.height);
+  } else if (attempt < 8 && /no display/.test(response.error ?? '')) {
+    setTimeout(() => loadDisplayInfo(attempt + 1), 500);
+  } else {
+    showDisplayInfo(null);
+    showError(response.error);
+  }
+}
+
+$('refresh-display').onclick = async () => {
+  const response = await command({ cmd: 'refresh_display' });
+  if (response.ok) loadDisplayInfo(8);
+};
+
+// --- remote stream panel ------------------------------------------------------------
+
+function remoteParams() {
+  return {
+    bitrate: Number.parseInt($('remote-bitrate').value, 10) || 0,
+    maxDim: Number.parseInt($('remote-maxdim').value, 10) || 0,
+    fps: Number.parseInt($('remote-fps').value, 10) || 30,
+  };
+}
+
+$('remote-form').onsubmit = (event) => {
+  event.preventDefault();
+  command({ cmd: 'start_remote_stream', ...remoteParams() });
+};
+$('remote-apply').onclick = () => command({ cmd: 'set_stream_params', ...remoteParams() });
+$('remote-stop').onclick = () => command({ cmd: 'stop_remote_stream' });
+
+// --- input --------------------------------------------------------------------------
+
+const canvas = $('local');
+const touches = new TouchThinner(
+  (type, x, y) => (current ? command({ cmd: 'touch', udid: current.udid, x, y, type }) : Promise.resolve()),
+  { intervalMs: () => 1000 / Math.min(60, Math.max(10, local.fps || 30)) },
+);
+let stroke = null; // the pointer id of the stroke in progress
+
+function position(event) {
+  const box = canvas.getBoundingClientRect();
+  const clamp = (v) => Math.min(1, Math.max(0, v));
+  return [clamp((event.clientX - box.left) / box.width), clamp((event.clientY - box.top) / box.height)];
+}
+
+canvas.addEventListener('pointerdown', (event) => {
+  if (!current || stroke !== null || event.button !== 0) return;
+  canvas.focus();
+  canvas.setPointerCapture(event.pointerId);
+  stroke = event.pointerId;
+  const [x, y] = position(event);
+  local.probeTouch(x, y);
+  touches.down(x, y);
+});
+canvas.addEventListener('pointermove', (event) => {
+  if (event.pointerId === stroke) touches.move(...position(event));
+});
+for (const type of ['pointerup', 'pointercancel']) {
+  canvas.addEventListener(type, (event) => {
+    if (event.pointerId !== stroke) return;
+    stroke = null;
+    touches.up(...position(event));
+  });
+}
+
+const heldKeys = new Map(); // KeyboardEvent.code -> Mac key code, while down
+function sendKey(keyCode, flags, isDown) {
+  if (current) command({ cmd: 'keyboard', udid: current.udid, keyCode, modifierFlags: flags, isDown });
+}
+canvas.addEventListener('keydown', (event) => {
+  const keyCode = macKeyCode(event.code);
+  if (keyCode === undefined || !current) return;
+  event.preventDefault();
+  heldKeys.set(event.code, keyCode);
+  sendKey(keyCode, modifierFlags(event), true);
+});
+canvas.addEventListener('keyup', (event) => {
+  const keyCode = heldKeys.get(event.code);
+  if (keyCode === undefined) return;
+  event.preventDefault();
+  heldKeys.delete(event.code);
+  sendKey(keyCode, modifierFlags(event), false);
+});
+// Keys still down when the picture loses focus would stay pressed on the device.
+canvas.addEventListener('blur', () => {
+  for (const keyCode of heldKeys.values()) sendKey(keyCode, 0, false);
+  heldKeys.clear();
+});
+
+// --- start --------------------------------------------------------------------------
+
+$('device').onchange = (event) => event.target.value && openDevice(event.target.value);
+$('restart').onclick = async () => {
+  $('restart').disabled = true;
+  const response = await control.request({ op: 'restart' });
+  $('restart').disabled = false;
+  if (!response.ok) showError(response.error);
+  else if (current) loadDisplayInfo();
+};
+
+function median(values) {
+  const sorted = [...values].sort((a, b) => a - b);
+  const middle = sorted.length >> 1;
+  return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+}
+
+await loadDevices();
+control.connect();

@@ -1,0 +1,58 @@
+// The page's side of the control socket (see lib/control.js on the server): requests
+// answered by id, state pushed by the server, and reconnection when the socket drops.
+
+export class ControlClient {
+  #ws = null;
+  #nextId = 1;
+  #waiting = new Map(); // id -> resolve
+  #retryMs = 250;
+
+  // onState(state) for every state the server pushes; onConnection(connected) when the
+  // socket opens or drops.
+  constructor({ onState, onConnection }) {
+    this.onState = onState;
+    this.onConnection = onConnection;
+  }
+
+  connect() {
+    const ws = new WebSocket(`ws://${location.host}/control`);
+    this.#ws = ws;
+    ws.onopen = () => {
+      this.#retryMs = 250;
+      this.onConnection(true);
+    };
+    ws.onmessage = (event) => {
+      const message = JSON.parse(event.data);
+      if (message.event === 'state') {
+        this.onState(message.state);
+      } else {
+        this.#waiting.get(message.id)?.(message.response);
+        this.#waiting.delete(message.id);
+      }
+    };
+    ws.onclose = () => {
+      // Requests of a dropped socket get no answer: fail them in the response shape.
+      for (const resolve of this.#waiting.values()) resolve({ ok: false, error: 'lost the connection to the viewer server' });
+      this.#waiting.clear();
+      this.onConnection(false);
+      setTimeout(() => this.connect(), this.#retryMs);
+      this.#retryMs = Math.min(this.#retryMs * 2, 4000);
+    };
+  }
+
+  // Resolves with the response: the bridge's, or one in its shape ({ok: false, error}).
+  request(message) {
+    if (this.#ws?.readyState !== WebSocket.OPEN) {
+      return Promise.resolve({ ok: false, error: 'not connected to the viewer server' });
+    }
+    const id = this.#nextId++;
+    return new Promise((resolve) => {
+      this.#waiting.set(id, resolve);
+      this.#ws.send(JSON.stringify({ ...message, id }));
+    });
+  }
+
+  command(request) {
+    return this.request({ op: 'command', request });
+  }
+}

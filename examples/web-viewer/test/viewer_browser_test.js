@@ -1,0 +1,190 @@
+// The viewer end to end: the real bridge on the virtual devices, the server, and the
+// page in headless Chromium.
+import assert from 'node:assert/strict';
+import { mkdir } from 'node:fs/promises';
+import { after, before, describe, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { startViewer } from '../server.js';
+import { launchBrowser, waitInPage } from './support/browser.js';
+
+const kTV = '7E57DE71-CE00-4000-8000-000000000003';
+const kHeadless = '7E57DE71-CE00-4000-8000-000000000006';
+const outputDir = fileURLToPath(new URL('../test-output/', import.meta.url));
+
+// --- what the page shows, read from its canvases (installed in the page) ------------
+
+// Whether the local picture is magenta at (x, y), as fractions of its size.
+function magentaAt(x, y) {
+  const canvas = document.getElementById('local');
+  const [r, g, b] = canvas.getContext('2d').getImageData(Math.round(x * canvas.width), Math.round(y * canvas.height), 1, 1).data;
+  return r > 200 && g < 80 && b > 200;
+}
+
+// The number of dark (typed-text) pixels in the home screen's text line.
+function textLineInk() {
+  const canvas = document.getElementById('local');
+  const [x, y, w, h] = [0.08, 0.79, 0.84, 0.03].map((f, i) => Math.round(f * (i % 2 ? canvas.height : canvas.width)));
+  const data = canvas.getContext('2d').getImageData(x, y, w, h).data;
+  let ink = 0;
+  for (let i = 0; i < data.length; i += 4) if (data[i] < 90 && data[i + 1] < 90 && data[i + 2] < 90) ink++;
+  return ink;
+}
+
+// The TV tile whose focus ring (a light frame around the tile) is drawn, or -1.
+function focusedTile() {
+  const canvas = document.getElementById('local');
+  const W = canvas.width;
+  const H = canvas.height;
+  const context = canvas.getContext('2d');
+  const gap = 0.03 * W;
+  const tileWidth = (W - 2 * 0.08 * W - 4 * gap) / 5;
+  const tileHeight = (0.78 * H - 0.16 * H - 2 * gap) / 3;
+  for (let tile = 0; tile < 15; tile++) {
+    const x = 0.08 * W + (tile % 5) * (tileWidth + gap) + tileWidth / 2;
+    // Halfway through the ring's band above the tile.
+    const y = 0.16 * H + Math.floor(tile / 5) * (tileHeight + gap) - gap / 8 - gap / 12;
+    const [r, g, b] = context.getImageData(Math.round(x), Math.round(y), 1, 1).data;
+    if (r > 220 && g > 220 && b > 220) return tile;
+  }
+  return -1;
+}
+
+// Each wait in the page has its own deadline; the whole run is bounded as well.
+describe('web viewer', { timeout: 10 * 60 * 1000 }, () => {
+  let viewer;
+  let chromium;
+  let page;
+
+  before(async () => {
+    viewer = await startViewer({ quiet: true });
+    chromium = await launchBrowser();
+    page = await chromium.browser.newPage();
+    await page.setViewport({ width: 1280, height: 1000 });
+    await page.goto(viewer.url);
+    // The readers above, as window.check.* in the page.
+    await page.evaluate(`window.check = { magentaAt: ${magentaAt}, textLineInk: ${textLineInk}, focusedTile: ${focusedTile} }`);
+  });
+
+  after(async () => {
+    await chromium?.close();
+    await viewer?.close();
+  });
+
+  const clickAt = async (x, y) => {
+    const box = await (await page.$('#local')).boundingBox();
+    return { x: box.x + x * box.width, y: box.y + y * box.height };
+  };
+
+  test('shows the Virtual Phone decoded at its aspect ratio', async () => {
+    await waitInPage(page, () => window.viewer.local.framesDecoded >= 10 && document.getElementById('local-note').hidden);
+    const view = await page.evaluate(() => {
+      const canvas = document.getElementById('local');
+      return {
+        ratio: canvas.width / canvas.height,
+        device: document.getElementById('device').selectedOptions[0].textContent,
+        width: document.getElementById('display-width').textContent,
+        buttons: [...document.querySelectorAll('#buttons button')].map((b) => b.dataset.button),
+      };
+    });
+    assert.equal(view.device, 'Virtual Phone');
+    assert.ok(Math.abs(view.ratio - 1179 / 2556) < 0.01, `aspect ratio ${view.ratio}`);
+    assert.deepEqual(view.buttons, ['ios_home']);
+    await waitInPage(page, () => document.getElementById('display-width').textContent === '1179');
+  });
+
+  test('a touch shows the magenta disc where the picture was clicked, and is timed', async (t) => {
+    // Touches on the empty band below the tiles, each held until its disc shows.
+    const samples = 20;
+    for (let i = 0; i < samples; i++) {
+      const [x, y] = [0.2 + 0.03 * i, 0.72];
+      const before = await page.evaluate(() => window.viewer.touchPictureMs.length);
+      const point = await clickAt(x, y);
+      await page.mouse.move(point.x, point.y);
+      await page.mouse.down();
+      await waitInPage(page, (x, y) => check.magentaAt(x, y), [x, y]);
+      await page.mouse.up();
+      await waitInPage(page, (x, y) => !check.magentaAt(x, y), [x, y]);
+      await waitInPage(page, (n) => window.viewer.touchPictureMs.length > n || /no change/.test(document.getElementById('touch-picture').textContent), [before]);
+    }
+    const { times, arrivals } = await page.evaluate(() => ({ times: [...window.viewer.touchPictureMs], arrivals: [...window.viewer.touchArrivalMs] }));
+    assert.ok(times.length > 0);
+    assert.match(await page.$eval('#touch-picture', (e) => e.textContent), /^\d+ ms \(median \d+ ms of \d+\)$/);
+    const median = (values) => Math.round(values.sort((a, b) => a - b)[values.length >> 1]);
+    t.diagnostic(`touch to picture over ${times.length} touches: median ${median(times)} ms (its bytes reached the page after ${median(arrivals)} ms), min ${Math.round(times[0])} ms, max ${Math.round(times.at(-1))} ms`);
+  });
+
+  test('typing changes the text line', async () => {
+    const before = await page.evaluate(() => check.textLineInk());
+    await page.focus('#local');
+    await page.keyboard.type('hi5');
+    const after = await waitInPage(page, (n) => check.textLineInk() > n + 20 && check.textLineInk(), [before]);
+    assert.ok(after > before);
+  });
+
+  test('starts, retunes and stops the remote stream with its own view', async () => {
+    const setField = async (id, value) => {
+      await page.$eval(id, (input, v) => (input.value = v), String(value));
+    };
+    await setField('#remote-maxdim', 320);
+    await setField('#remote-fps', 15);
+    await page.click('#remote-start');
+    await waitInPage(page, () => window.viewer.remote.framesDecoded >= 5);
+    const pictureSize = () => {
+      const { width, height } = window.viewer.remote.pictureSize;
+      return [width, height];
+    };
+    let size = await page.evaluate(pictureSize);
+    assert.ok(Math.max(...size) <= 320 && Math.max(...size) >= 300, `remote picture ${size}`);
+
+    await setField('#remote-maxdim', 200);
+    await page.click('#remote-apply');
+    size = await waitInPage(page, () => {
+      const { width, height } = window.viewer.remote.pictureSize;
+      return Math.max(width, height) <= 200 && [width, height];
+    });
+    assert.ok(Math.abs(size[0] / size[1] - 1179 / 2556) < 0.02, `remote picture ${size}`);
+
+    await mkdir(outputDir, { recursive: true });
+    const panels = await (await page.$('aside')).boundingBox();
+    await page.screenshot({ path: `${outputDir}viewer.png`, clip: { x: 0, y: 0, width: Math.ceil(panels.x + panels.width + 12), height: 1000 } });
+
+    await page.click('#remote-stop');
+    await waitInPage(page, () => /not running/.test(document.getElementById('remote-note').textContent));
+  });
+
+  test('switches to the Virtual TV and moves its focus with the remote buttons', async () => {
+    await page.select('#device', kTV);
+    await waitInPage(page, () => {
+      const { width, height } = window.viewer.local.pictureSize;
+      return window.viewer.local.framesDecoded >= 5 && width / height === 1920 / 1080;
+    });
+    const buttons = await page.$$eval('#buttons button', (all) => all.map((b) => b.dataset.button));
+    assert.deepEqual(buttons.sort(), ['down', 'home', 'left', 'menu', 'playpause', 'right', 'select', 'up']);
+    await waitInPage(page, () => check.focusedTile() >= 0);
+    assert.equal(await page.evaluate(() => check.focusedTile()), 0);
+    await page.click('#buttons [data-button="right"]');
+    await waitInPage(page, () => check.focusedTile() === 1);
+    await page.click('#buttons [data-button="down"]');
+    await waitInPage(page, () => check.focusedTile() === 6);
+  });
+
+  test('reports a bridge that exits, and restarts it from the page', async () => {
+    const frames = await page.evaluate(() => window.viewer.local.framesDecoded);
+    process.kill(viewer.session.bridgePid, 'SIGKILL');
+    await waitInPage(page, () => /SIGKILL/.test(document.getElementById('bridge-status').textContent) && !document.getElementById('restart').hidden);
+    assert.match(await page.$eval('#errors', (e) => e.textContent), /ended by SIGKILL/);
+    assert.match(await page.$eval('#local-note', (e) => e.textContent), /not running/);
+
+    await page.click('#restart');
+    await waitInPage(page, () => document.getElementById('bridge-status').textContent === 'Bridge running');
+    // The stream reconnects by itself to the restarted bridge's new port.
+    await waitInPage(page, (n) => window.viewer.local.framesDecoded > n + 5, [frames]);
+  });
+
+  test('shows an error from the bridge in the page', async () => {
+    await page.select('#device', kHeadless);
+    const message = await waitInPage(page, () => document.getElementById('errors').textContent.match(/start_capture: cs_start_framebuffer returned -?\d+/)?.[0]);
+    assert.ok(message);
+    assert.match(await page.$eval('#local-note', (e) => (e.hidden ? '' : e.textContent)), /Cannot capture: start_capture/);
+  });
+});

@@ -9,9 +9,11 @@
 #   tools  the ffmpeg command line (the demo's video and picture, the encode benchmark)
 #   lint   Node.js and npm (the workflow linter, scripts/lint-workflows.sh)
 #   viewer build, plus Node.js with npm (the web viewer) and Chromium (its tests)
+#   apple  test, plus clang, GNUstep's Foundation and the blocks runtime (the Apple
+#          platform sources built and tested on Linux, scripts/test-apple-linux.sh)
 # Node.js and npm are installed only when node or npm is missing from the PATH: a Node.js
 # installed from elsewhere brings its own npm and conflicts with Debian's npm package.
-# Without a group: build, test, fuzz and tools (lint and viewer only when named).
+# Without a group: build, test, fuzz and tools (lint, viewer and apple only when named).
 set -euo pipefail
 
 build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
@@ -22,6 +24,7 @@ node=()
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then node=(nodejs npm); fi
 lint=("${node[@]}")
 viewer=(chromium "${node[@]}")
+apple=(clang libgnustep-base-dev libblocksruntime-dev)
 
 groups=("$@")
 if ((${#groups[@]} == 0)); then groups=(build test fuzz tools); fi
@@ -33,9 +36,10 @@ for group in "${groups[@]}"; do
     test) packages+=("${test[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     tools) packages+=("${tools[@]}") ;;
+    apple) packages+=("${test[@]}" "${apple[@]}") ;;
     lint) packages+=("${lint[@]}") ;;
     viewer) packages+=("${viewer[@]}") ;;
-    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer)" >&2; exit 2 ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer, apple)" >&2; exit 2 ;;
   esac
 done
 

@@ -1,4 +1,5 @@
-// Display capture through the real bridge and the virtual simulator: commands on stdin,
+// Display capture through the real bridge (on each simulator platform) and the virtual
+// simulator's devices: commands on stdin,
 // the local stream read from its TCP server and decoded with libavcodec.
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ constexpr const char* kHeadlessDevice = "7E57DE71-CE00-4000-8000-000000000006";
 // Limited-range luma of a black picture is 16; anything this dark counts as black.
 constexpr double kBlackLuma = 24;
 
-class CaptureEndToEnd : public testing::Test {
+class CaptureEndToEnd : public testing::TestWithParam<testing_support::BridgeBinary> {
  protected:
   void TearDown() override {
     bridge_.closeStdin();
@@ -69,10 +70,13 @@ class CaptureEndToEnd : public testing::Test {
     return n;
   }
 
-  BridgeProcess bridge_;
+  BridgeProcess bridge_{GetParam().path};
 };
 
-TEST_F(CaptureEndToEnd, VirtualPhoneStreamsScaledPicturesStartingWithAKeyframe) {
+INSTANTIATE_TEST_SUITE_P(Bridges, CaptureEndToEnd, testing::ValuesIn(testing_support::bridgeBinaries()),
+                         testing_support::BridgeBinaryName());
+
+TEST_P(CaptureEndToEnd, VirtualPhoneStreamsScaledPicturesStartingWithAKeyframe) {
   const uint16_t port = startedPort(kVirtualPhone);
   ASSERT_NE(port, 0);
   EXPECT_EQ(ask({{"cmd", "display_info"}}),
@@ -102,7 +106,7 @@ TEST_F(CaptureEndToEnd, VirtualPhoneStreamsScaledPicturesStartingWithAKeyframe) 
   EXPECT_EQ(logged("[Framebuffer] Capture started at 30fps"), 1u);
 }
 
-TEST_F(CaptureEndToEnd, SlowBootPhoneStartsAtOnceAndStreamsOnceItsDisplayIsUp) {
+TEST_P(CaptureEndToEnd, SlowBootPhoneStartsAtOnceAndStreamsOnceItsDisplayIsUp) {
   const uint16_t port = startedPort(kSlowBootPhone);
   ASSERT_NE(port, 0);
   EXPECT_EQ(logged("[Framebuffer] framebufferSurface not yet available — will retry IOClient"), 1u);
@@ -131,7 +135,7 @@ TEST_F(CaptureEndToEnd, SlowBootPhoneStartsAtOnceAndStreamsOnceItsDisplayIsUp) {
   EXPECT_EQ(frames.front().width, 884);
 }
 
-TEST_F(CaptureEndToEnd, DevicesThatCannotBeCapturedAreRefusedAndLeaveARunningCaptureAlone) {
+TEST_P(CaptureEndToEnd, DevicesThatCannotBeCapturedAreRefusedAndLeaveARunningCaptureAlone) {
   EXPECT_EQ(startCapture(kHeadlessDevice),
             json({{"ok", false}, {"error", "start_capture: cs_start_framebuffer returned -3"}}));
   EXPECT_EQ(logged("[Framebuffer] No com.apple.framebuffer.display port found (2 ports total)"), 1u);
@@ -149,7 +153,7 @@ TEST_F(CaptureEndToEnd, DevicesThatCannotBeCapturedAreRefusedAndLeaveARunningCap
   EXPECT_TRUE(client.waitForAccessUnits(client.accessUnitCount() + 5));
 }
 
-TEST_F(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
+TEST_P(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
   // Timeline of the device from its first I/O client: 0-3 s panel 0 redraws and panel 1
   // is black; 3-6 s the other way round; from 6 s both are lit, panel 1 frozen.
   const uint16_t port = startedPort(kDualPanelPhone);
@@ -184,7 +188,7 @@ TEST_F(CaptureEndToEnd, DualPanelPhoneIsFollowedFromPanelToPanel) {
   EXPECT_GE(changes, 5u);
 }
 
-TEST_F(CaptureEndToEnd, ASecondStartKeepsTheFirstClientReceiving) {
+TEST_P(CaptureEndToEnd, ASecondStartKeepsTheFirstClientReceiving) {
   const uint16_t first = startedPort(kVirtualPhone);
   StreamCollector client(first);
   const size_t start = keyframeOffset(client);
@@ -201,7 +205,7 @@ TEST_F(CaptureEndToEnd, ASecondStartKeepsTheFirstClientReceiving) {
   EXPECT_FALSE(client.closedByPeer());
 }
 
-TEST_F(CaptureEndToEnd, StopEndsTheFramesButNotTheClientsAndANewStartResumesWithAKeyframe) {
+TEST_P(CaptureEndToEnd, StopEndsTheFramesButNotTheClientsAndANewStartResumesWithAKeyframe) {
   StreamCollector client(startedPort(kVirtualPhone));
   ASSERT_GE(client.waitForFrames(5).size(), 5u);
   EXPECT_EQ(ask({{"cmd", "stop_capture"}}), json({{"ok", true}}));
@@ -225,7 +229,7 @@ TEST_F(CaptureEndToEnd, StopEndsTheFramesButNotTheClientsAndANewStartResumesWith
 
 // Run under ThreadSanitizer in CI: the bridge binary of that build is instrumented too,
 // and reports any race on its standard error.
-TEST_F(CaptureEndToEnd, StressStartRefreshInfoStopWithAClientAttached) {
+TEST_P(CaptureEndToEnd, StressStartRefreshInfoStopWithAClientAttached) {
   std::unique_ptr<StreamCollector> client;
   for (int round = 0; round < 200; ++round) {
     const uint16_t port = startedPort(kDualPanelPhone);

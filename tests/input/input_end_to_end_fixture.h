@@ -1,5 +1,5 @@
 // The end-to-end fixture of the input tests: a real bridge over pipes, on the virtual
-// simulator's catalog.
+// simulator's catalog, once for each bridge program (testing_support::bridgeBinaries).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@ inline constexpr int kPhoneHeight = 2556;
 inline constexpr int kTVWidth = 1920;
 inline constexpr int kTVHeight = 1080;
 
-class InputEndToEnd : public testing::Test {
+class InputEndToEnd : public testing::TestWithParam<testing_support::BridgeBinary> {
  protected:
   json ask(const json& request) {
     const std::optional<std::string> response = bridge_.request(request.dump());
@@ -51,7 +51,7 @@ class InputEndToEnd : public testing::Test {
     }
   }
 
-  testing_support::BridgeProcess bridge_;
+  testing_support::BridgeProcess bridge_{GetParam().path};
   const json ok_ = {{"ok", true}};
 };
 

@@ -8,7 +8,7 @@
 namespace input_test {
 namespace {
 
-TEST_F(InputEndToEnd, StaleClientsFirstDownIsRecoveredAndAnswersOk) {
+TEST_P(InputEndToEnd, StaleClientsFirstDownIsRecoveredAndAnswersOk) {
   EXPECT_EQ(touch(kStaleInputPhone, 0.5, 0.5, 0), ok_);
   const std::string udid = kStaleInputPhone;
   if (bridge_.waitForStderr("[IndigoHID] DOWN failed with stale mach port — recreating client for " + udid)) {
@@ -24,12 +24,15 @@ TEST_F(InputEndToEnd, StaleClientsFirstDownIsRecoveredAndAnswersOk) {
   EXPECT_EQ(touch(kStaleInputPhone, 0.5, 0.5, 2), ok_);
 }
 
-TEST_F(InputEndToEnd, HardwareButtonWithoutOpSendsPressAndRelease) {
+TEST_P(InputEndToEnd, HardwareButtonWithoutOpSendsPressAndRelease) {
   EXPECT_EQ(ask({{"cmd", "hw_button"}, {"udid", kVirtualPhone}, {"keyCode", 1}}),
             json({{"ok", true}, {"rcDown", 0}, {"rcUp", 0}}));
   EXPECT_EQ(ask({{"cmd", "hw_button"}, {"udid", kVirtualPhone}, {"keyCode", 1}, {"op", 1}}),
             json({{"ok", true}, {"rc", 0}}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Bridges, InputEndToEnd, testing::ValuesIn(testing_support::bridgeBinaries()),
+                         testing_support::BridgeBinaryName());
 
 }  // namespace
 }  // namespace input_test

@@ -61,7 +61,7 @@ bool ringAround(const DecodedFrame& frame, int tile) {
 }
 
 
-TEST_F(InputEndToEnd, TouchDownShowsAMagentaDiscWhereItLandsAndUpRemovesIt) {
+TEST_P(InputEndToEnd, TouchDownShowsAMagentaDiscWhereItLandsAndUpRemovesIt) {
   DecodedStream stream(startCapture(kVirtualPhone));
   ASSERT_TRUE(stream.connected());
   std::optional<DecodedFrame> before = stream.nextFrame();
@@ -82,7 +82,7 @@ TEST_F(InputEndToEnd, TouchDownShowsAMagentaDiscWhereItLandsAndUpRemovesIt) {
   EXPECT_EQ(stream.decodeErrors(), 0);
 }
 
-TEST_F(InputEndToEnd, TypedLettersChangeTheTextLine) {
+TEST_P(InputEndToEnd, TypedLettersChangeTheTextLine) {
   DecodedStream stream(startCapture(kVirtualPhone));
   ASSERT_TRUE(stream.connected());
   std::optional<DecodedFrame> before = stream.nextFrame();
@@ -104,7 +104,7 @@ TEST_F(InputEndToEnd, TypedLettersChangeTheTextLine) {
   EXPECT_TRUE(stream.waitForMatch().has_value()) << "the text line did not change";
 }
 
-TEST_F(InputEndToEnd, RightOnTheTVMovesTheFocus) {
+TEST_P(InputEndToEnd, RightOnTheTVMovesTheFocus) {
   DecodedStream stream(startCapture(kVirtualTV));
   ASSERT_TRUE(stream.connected());
   stream.watch([](const DecodedFrame& f) { return ringAround(f, 0); });
@@ -114,6 +114,9 @@ TEST_F(InputEndToEnd, RightOnTheTVMovesTheFocus) {
   EXPECT_EQ(ask({{"cmd", "button"}, {"udid", kVirtualTV}, {"button", "right"}}), ok_);
   EXPECT_TRUE(stream.waitForMatch().has_value()) << "the focus did not move right";
 }
+
+INSTANTIATE_TEST_SUITE_P(Bridges, InputEndToEnd, testing::ValuesIn(testing_support::bridgeBinaries()),
+                         testing_support::BridgeBinaryName());
 
 }  // namespace
 }  // namespace input_test

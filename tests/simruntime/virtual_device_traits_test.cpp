@@ -8,6 +8,7 @@
 #include "bridge/simruntime/sim_runtime.h"
 #include "tests/support/fake_simulator_platform.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/simulator_platforms.h"
 
 namespace {
 
@@ -18,10 +19,11 @@ constexpr const char* kVirtualTV = "7E57DE71-CE00-4000-8000-000000000003";
 constexpr const char* kHeadlessDevice = "7E57DE71-CE00-4000-8000-000000000006";
 
 // The runtime as the bridge runs it on Linux: the real developer-directory tool (absent
-// here, so the directory is empty) and the virtual simulator behind the platform.
-class VirtualDeviceTraitsTest : public ::testing::Test {
+// here, so the directory is empty) and the virtual devices behind the platform, reached
+// directly or through the Apple platform and the stand-ins of its frameworks.
+class VirtualDeviceTraitsTest : public ::testing::TestWithParam<testing_support::SimulatorPlatformUnderTest> {
  protected:
-  VirtualDeviceTraitsTest() : installed_(platform::virtualSimulatorPlatform()) {
+  VirtualDeviceTraitsTest() : installed_(GetParam().get()) {
     platform::resetVirtualSimulatorForTesting();
     resetSimRuntimeForTesting();
   }
@@ -36,14 +38,14 @@ class VirtualDeviceTraitsTest : public ::testing::Test {
   testing_support::ScopedSimulatorPlatform installed_;
 };
 
-TEST_F(VirtualDeviceTraitsTest, FrameworksLoadAndDevicesAreFound) {
+TEST_P(VirtualDeviceTraitsTest, FrameworksLoadAndDevicesAreFound) {
   EXPECT_TRUE(ensureSimKitLoaded());
   EXPECT_EQ(log.lines(), (Lines{"[CoreSim] Loaded CoreSimulator", "[SimKit] Loaded SimulatorKit"}));
   EXPECT_NE(findSimDevice(kVirtualPhone), nullptr);
   EXPECT_NE(findSimDevice("7e57de71-ce00-4000-8000-000000000003"), nullptr);
 }
 
-TEST_F(VirtualDeviceTraitsTest, OnlyTheVirtualTVIsAnAppleTV) {
+TEST_P(VirtualDeviceTraitsTest, OnlyTheVirtualTVIsAnAppleTV) {
   EXPECT_EQ(SHProductFamilyID(findSimDevice(kVirtualTV)), 3);
   EXPECT_TRUE(isAppleTV(kVirtualTV));
   EXPECT_EQ(buttonTargetForDevice(kVirtualTV), 21u);
@@ -52,7 +54,7 @@ TEST_F(VirtualDeviceTraitsTest, OnlyTheVirtualTVIsAnAppleTV) {
   EXPECT_EQ(buttonTargetForDevice(kVirtualPhone), 51u);
 }
 
-TEST_F(VirtualDeviceTraitsTest, HardwareKeyboardOfAPhoneAndOfTheHeadlessDevice) {
+TEST_P(VirtualDeviceTraitsTest, HardwareKeyboardOfAPhoneAndOfTheHeadlessDevice) {
   SHEnableHardwareKeyboard(findSimDevice(kVirtualPhone));
   EXPECT_EQ(log.count("[IndigoHID] hardware keyboard enabled"), 1u);
 
@@ -65,5 +67,8 @@ TEST_F(VirtualDeviceTraitsTest, HardwareKeyboardOfAPhoneAndOfTheHeadlessDevice) 
   SHEnableHardwareKeyboard(headless);
   EXPECT_EQ(log.lines(), (Lines{"[IndigoHID] setHardwareKeyboardEnabled:keyboardType:error: unavailable"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Platforms, VirtualDeviceTraitsTest, testing::ValuesIn(testing_support::simulatorPlatforms()),
+                         testing_support::SimulatorPlatformName());
 
 }  // namespace

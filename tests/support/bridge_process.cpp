@@ -352,4 +352,12 @@ bool TcpClient::waitForPeerClose(std::chrono::milliseconds deadline) {
   return false;
 }
 
+std::vector<BridgeBinary> bridgeBinaries() {
+  std::vector<BridgeBinary> binaries{{"virtual", CORVANE_BRIDGE_BINARY}};
+#ifdef CORVANE_APPLE_BRIDGE_BINARY
+  binaries.push_back({"apple", CORVANE_APPLE_BRIDGE_BINARY});
+#endif
+  return binaries;
+}
+
 }  // namespace testing_support

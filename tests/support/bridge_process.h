@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,6 +92,24 @@ class BridgeProcess {
   std::vector<std::string> stderrLines_;  // guarded by stderrLock_
   std::string stderrPartial_;             // stderr thread only
   std::thread stderrThread_;
+};
+
+// The bridge programs the end-to-end tests run, by a short name for the test names:
+// "virtual" (corvane-sim-bridge over the virtual simulator) and, in trees built with
+// CORVANE_APPLE_ON_LINUX, "apple" (the bridge over the Apple simulator platform and the
+// Objective-C stand-ins of its frameworks, backed by the same virtual devices).
+struct BridgeBinary {
+  std::string name;
+  std::string path;
+};
+std::vector<BridgeBinary> bridgeBinaries();
+inline void PrintTo(const BridgeBinary& binary, std::ostream* out) { *out << binary.name; }
+// For INSTANTIATE_TEST_SUITE_P: names each instance after its program.
+struct BridgeBinaryName {
+  template <typename ParamInfo>
+  std::string operator()(const ParamInfo& info) const {
+    return info.param.name;
+  }
 };
 
 // Listening TCP sockets (IPv4 and IPv6) held by process `pid`.

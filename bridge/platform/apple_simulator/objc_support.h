@@ -1,0 +1,84 @@
+// Objective-C++ helpers shared by the simulator platform's sources: a holder that owns
+// one reference to an object, string and error conversion, and the two ways a message
+// that may raise is sent.
+//
+// Exceptions: the Objective-C exception is caught by @try in the helper's own frame and
+// the C++ exception is thrown only after it, so no frame both catches an Objective-C
+// exception and lets a C++ one through (GCC's Objective-C runtime, used on Linux,
+// cannot unwind a C++ exception into an Objective-C++ catch). SimException is caught by
+// the C++ callers of the platform, never in these sources.
+#pragma once
+
+#import <Foundation/Foundation.h>
+
+#include <string>
+#include <utility>
+
+#include "bridge/platform/simulator_platform.h"
+
+namespace platform::apple {
+
+// Owns one reference to an Objective-C object (manual retain/release); nil is allowed.
+class ObjcRef {
+ public:
+  ObjcRef() = default;
+  // Takes over a reference the caller owns (from alloc/init, new, copy).
+  static ObjcRef adopting(id object) { return ObjcRef(object); }
+  // Adds a reference of its own to a borrowed object.
+  static ObjcRef retaining(id object) { return ObjcRef([object retain]); }
+  ObjcRef(const ObjcRef& other) : object_([other.object_ retain]) {}
+  ObjcRef(ObjcRef&& other) noexcept : object_(std::exchange(other.object_, nil)) {}
+  ObjcRef& operator=(ObjcRef other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  ~ObjcRef() { [object_ release]; }
+
+  id get() const { return object_; }
+  // Gives the reference up to the caller, who now owns it.
+  id release() { return std::exchange(object_, nil); }
+  explicit operator bool() const { return object_ != nil; }
+
+ private:
+  explicit ObjcRef(id object) : object_(object) {}
+  id object_ = nil;
+};
+
+// UTF-8 of a string; "" for nil or a value that is not a string.
+std::string stringFrom(id value);
+// An autoreleased NSString of UTF-8 text; nil when the text is not valid UTF-8.
+NSString* nsString(const std::string& text);
+// The error's domain, code and localized description; null for nil.
+SimErrorRef simErrorFrom(NSError* error);
+// The reason of a raised object: an NSException's reason, "" otherwise.
+std::string reasonOf(id raised);
+
+// Sends what `body` sends inside @try and an autorelease pool; an Objective-C exception
+// becomes SimException with its reason. For operations that may throw.
+template <typename Body>
+auto raising(Body&& body) -> decltype(body()) {
+  std::string reason;
+  @autoreleasepool {
+    @try {
+      return body();
+    } @catch (id raised) {
+      reason = reasonOf(raised);
+    }
+  }
+  throw SimException(reason);
+}
+
+// As raising, but an exception gives `fallback`. For operations whose "nothing" result
+// stands for a failure of any kind.
+template <typename Body, typename Result>
+Result orElse(Result fallback, Body&& body) {
+  @autoreleasepool {
+    @try {
+      return body();
+    } @catch (id) {
+      return fallback;
+    }
+  }
+}
+
+}  // namespace platform::apple

@@ -239,7 +239,7 @@ TEST_F(StreamHubTest, BroadcastNeverWaitsForStalledClientsAndTheReaderGetsEveryt
 
   std::string sent;
   for (uint8_t seed = 0; seed < 8; ++seed) {
-    const auto unit = accessUnit(512 * 1024 + seed, seed);
+    const auto unit = accessUnit(256 * 1024 + seed, seed);
     hub_->broadcast(unit);
     sent += asString(unit);
   }

@@ -64,39 +64,33 @@ void _logBacklogOverflow(const BacklogOverflow& overflow) {
             kClientBacklogMaxBytes / (1024 * 1024), static_cast<long long>(kClientBacklogMaxAge.count()));
 }
 
-SendOutcome _sendWithoutBlocking(int fd, std::span<const uint8_t> bytes, size_t& sent) {
-  while (sent < bytes.size()) {
-    const ssize_t written = ::send(fd, bytes.data() + sent, bytes.size() - sent, kSendFlags);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && _socketIsFull()) return SendOutcome::kWouldBlock;
-    if (written <= 0) return SendOutcome::kFailed;
-    sent += static_cast<size_t>(written);
-  }
-  return SendOutcome::kDone;
-}
-
-SendOutcome _sendUnitsWithoutBlocking(int fd, const std::vector<PendingUnit>& units, size_t offset, size_t& written) {
-  size_t first = 0;  // the unit the next call starts in, `offset` bytes into it
-  iovec parts[kUnitsPerCall];
-  while (first < units.size()) {
-    const size_t count = std::min(kUnitsPerCall, units.size() - first);
+SendOutcome _sendUnitsWithoutBlocking(int fd, const std::vector<PendingUnit>& units, size_t offset,
+                                      std::span<const uint8_t> tail, size_t& written) {
+  const size_t parts = units.size() + (tail.empty() ? 0 : 1);
+  auto part = [&](size_t index) {
+    return index < units.size() ? std::span<const uint8_t>(*units[index].bytes) : tail;
+  };
+  size_t first = 0;  // the part the next call starts in, `offset` bytes into it
+  iovec gathered[kUnitsPerCall];
+  while (first < parts) {
+    const size_t count = std::min(kUnitsPerCall, parts - first);
     for (size_t i = 0; i < count; ++i) {
-      const std::vector<uint8_t>& unit = *units[first + i].bytes;
+      const std::span<const uint8_t> bytes = part(first + i);
       const size_t skip = i == 0 ? offset : 0;
-      parts[i] = iovec{const_cast<uint8_t*>(unit.data()) + skip, unit.size() - skip};
+      gathered[i] = iovec{const_cast<uint8_t*>(bytes.data()) + skip, bytes.size() - skip};
     }
     msghdr message{};
-    message.msg_iov = parts;
+    message.msg_iov = gathered;
     message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(count);
     ssize_t sent = ::sendmsg(fd, &message, kSendFlags);
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && _socketIsFull()) return SendOutcome::kWouldBlock;
     if (sent <= 0) return SendOutcome::kFailed;
     written += static_cast<size_t>(sent);
-    // Steps past the units this call finished; a partly written one is resumed.
+    // Steps past the parts this call finished; a partly written one is resumed.
     size_t left = static_cast<size_t>(sent);
     while (left > 0) {
-      const size_t rest = units[first].bytes->size() - offset;
+      const size_t rest = part(first).size() - offset;
       if (left < rest) {
         offset += left;
         break;

@@ -37,6 +37,12 @@ struct StreamClient {
   std::deque<PendingUnit> backlog;   // whole access units not yet wholly written, oldest first
   size_t frontSent = 0;              // bytes of backlog.front() already written
   size_t backlogBytes = 0;           // bytes of the backlog not yet written
+  // A thread (broadcast or the drainer) is writing to the socket: it claimed the client
+  // under the lock and releases it under the lock, so one thread writes at a time.
+  bool writing = false;
+  // The drainer passed the client over while broadcast was writing it; broadcast then
+  // wakes the drainer if it leaves a backlog.
+  bool drainerSkipped = false;
 };
 
 // Backlog bookkeeping; the caller holds the owning hub's lock.
@@ -59,14 +65,12 @@ void _logBacklogOverflow(const BacklogOverflow& overflow);
 
 enum class SendOutcome { kDone, kWouldBlock, kFailed };
 
-// Writes `bytes` from `sent` on as far as the socket takes them without blocking,
-// advancing `sent`. A write that returns zero or an error other than a full socket
-// buffer (closed peer, reset) fails. Any thread.
-SendOutcome _sendWithoutBlocking(int fd, std::span<const uint8_t> bytes, size_t& sent);
-
-// As _sendWithoutBlocking for a run of units, the first from `offset` on, gathered into
-// as few calls as the socket allows; `written` counts the bytes taken. Any thread.
-SendOutcome _sendUnitsWithoutBlocking(int fd, const std::vector<PendingUnit>& units, size_t offset, size_t& written);
+// Writes a run of units, the first from `offset` on, followed by `tail` (when not empty),
+// as far as the socket takes them without blocking, gathered into as few calls as the
+// socket allows; `written` counts the bytes taken. A write that returns zero or an error
+// other than a full socket buffer (closed peer, reset) fails. Any thread.
+SendOutcome _sendUnitsWithoutBlocking(int fd, const std::vector<PendingUnit>& units, size_t offset,
+                                      std::span<const uint8_t> tail, size_t& written);
 
 // True when the peer has ended its side of the connection (a read would see the end of
 // the stream) or the connection has failed. Never blocks and consumes nothing: it peeks

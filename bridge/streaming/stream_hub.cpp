@@ -66,51 +66,76 @@ std::vector<int> StreamHub::clients() const {
 
 void StreamHub::broadcast(std::span<const uint8_t> data) {
   if (data.empty()) return;
-  // Clients without a backlog are written here at once; the others queue the unit
-  // behind their backlog, which the drainer writes.
-  std::vector<ClientRef> direct;
+  // Every client the drainer is not writing at this moment is claimed and written here:
+  // its backlog first, then the new unit. The others queue the unit behind their
+  // backlog, which the drainer goes on writing.
+  struct Write {
+    ClientRef client;
+    std::vector<PendingUnit> backlog;  // as claimed; nobody else changes it meanwhile
+    size_t offset;                     // frontSent as claimed
+    size_t backlogBytes;               // backlogBytes as claimed
+    size_t written = 0;
+    SendOutcome outcome = SendOutcome::kDone;
+  };
+  std::vector<Write> writes;
   std::vector<ClientRef> queued;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    for (const ClientRef& client : clients_) (client->backlog.empty() ? direct : queued).push_back(client);
+    writes.reserve(clients_.size());
+    for (const ClientRef& client : clients_) {
+      if (client->writing) {
+        queued.push_back(client);
+        continue;
+      }
+      client->writing = true;
+      writes.push_back(Write{client, {client->backlog.begin(), client->backlog.end()}, client->frontSent,
+                             client->backlogBytes});
+    }
   }
-  struct Partial {
-    ClientRef client;
-    size_t sent;
-  };
-  std::vector<Partial> partial;
-  std::vector<ClientRef> failed;
-  for (const ClientRef& client : direct) {
-    size_t sent = 0;
-    const SendOutcome outcome = _sendWithoutBlocking(client->fd, data, sent);
-    if (outcome == SendOutcome::kWouldBlock) partial.push_back({client, sent});
-    if (outcome == SendOutcome::kFailed) failed.push_back(client);
+  bool unitLeft = !queued.empty();
+  for (Write& write : writes) {
+    write.outcome = _sendUnitsWithoutBlocking(write.client->fd, write.backlog, write.offset, data, write.written);
+    unitLeft = unitLeft || write.outcome == SendOutcome::kWouldBlock;
   }
-  if (partial.empty() && queued.empty() && failed.empty()) return;
 
   const auto now = std::chrono::steady_clock::now();
   std::shared_ptr<const std::vector<uint8_t>> unit;
-  if (!partial.empty() || !queued.empty()) unit = std::make_shared<const std::vector<uint8_t>>(data.begin(), data.end());
+  if (unitLeft) unit = std::make_shared<const std::vector<uint8_t>>(data.begin(), data.end());
   std::vector<ClientRef> closing;  // released after the lock, which closes them
   std::vector<BacklogOverflow> overflows;
-  bool backlogStarted = false;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    for (const ClientRef& client : failed) _unlist(client, closing);
-    auto keep = [&](const ClientRef& client, size_t alreadySent) {
-      if (!client->listed) return;  // dropped meanwhile by another thread
-      backlogStarted = backlogStarted || client->backlog.empty();
-      _appendToBacklog(*client, PendingUnit{unit, now}, alreadySent);
+    auto checkOverflow = [&](const ClientRef& client) {
       if (const auto overflow = _backlogOverflow(*client, now)) {
         overflows.push_back(*overflow);
         _unlist(client, closing);
       }
     };
-    for (const Partial& rest : partial) keep(rest.client, rest.sent);
-    for (const ClientRef& client : queued) keep(client, 0);
+    for (Write& write : writes) {
+      const ClientRef& client = write.client;
+      client->writing = false;
+      const bool drainerSkipped = std::exchange(client->drainerSkipped, false);
+      if (!client->listed) continue;  // dropped meanwhile by another thread
+      if (write.outcome == SendOutcome::kFailed) {
+        _unlist(client, closing);
+        continue;
+      }
+      _consumeBacklog(*client, std::min(write.written, write.backlogBytes));
+      if (write.outcome == SendOutcome::kDone) continue;
+      // The backlog is now what this write left of it, empty when it all went out.
+      _appendToBacklog(*client, PendingUnit{unit, now}, write.written - std::min(write.written, write.backlogBytes));
+      wake = wake || write.backlog.empty() || drainerSkipped;
+      checkOverflow(client);
+    }
+    for (const ClientRef& client : queued) {
+      if (!client->listed) continue;
+      _appendToBacklog(*client, PendingUnit{unit, now}, 0);
+      checkOverflow(client);
+    }
   }
   for (const BacklogOverflow& overflow : overflows) _logBacklogOverflow(overflow);
-  if (backlogStarted) _wakeDrainer();
+  if (wake) _wakeDrainer();
 }
 
 void StreamHub::_unlist(const ClientRef& client, std::vector<ClientRef>& closing) {

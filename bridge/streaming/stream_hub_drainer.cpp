@@ -40,9 +40,14 @@ void StreamHub::_drainLoop() {
       if (stopping_) return;
       for (const ClientRef& client : clients_) {
         if (client->backlog.empty()) continue;
-        waiting.push_back(client);
         const Clock::time_point deadline = client->backlog.front().broadcastAt + kClientBacklogMaxAge;
         firstDeadline = firstDeadline ? std::min(*firstDeadline, deadline) : deadline;
+        // broadcast is writing it: it wakes the drainer if it leaves a backlog.
+        if (client->writing) {
+          client->drainerSkipped = true;
+          continue;
+        }
+        waiting.push_back(client);
       }
     }
     // Entry 0 is the wake-up pipe (ignored by poll when there is none).
@@ -63,9 +68,8 @@ void StreamHub::_drainLoop() {
 }
 
 void StreamHub::_drainClients(const std::vector<ClientRef>& ready) {
-  // What each client's backlog holds now. broadcast only appends behind these units
-  // while they are written, and nobody else writes to a client whose backlog is not
-  // empty.
+  // What each client's backlog holds now, claimed for writing: broadcast only appends
+  // behind these units while they are written, and writes to none of these clients.
   struct Drain {
     const ClientRef* client;
     std::vector<PendingUnit> units;
@@ -79,17 +83,23 @@ void StreamHub::_drainClients(const std::vector<ClientRef>& ready) {
     std::lock_guard<std::mutex> hold(lock_);
     for (const ClientRef& client : ready) {
       if (!client->listed || client->backlog.empty()) continue;
+      if (client->writing) {
+        client->drainerSkipped = true;
+        continue;
+      }
+      client->writing = true;
       drains.push_back(Drain{&client, {client->backlog.begin(), client->backlog.end()}, client->frontSent, 0,
                             SendOutcome::kDone});
     }
   }
   for (Drain& drain : drains) {
-    drain.outcome = _sendUnitsWithoutBlocking((*drain.client)->fd, drain.units, drain.offset, drain.written);
+    drain.outcome = _sendUnitsWithoutBlocking((*drain.client)->fd, drain.units, drain.offset, {}, drain.written);
   }
   std::vector<ClientRef> closing;
   std::lock_guard<std::mutex> hold(lock_);
   for (const Drain& drain : drains) {
     const ClientRef& client = *drain.client;
+    client->writing = false;
     if (!client->listed) continue;
     if (drain.outcome == SendOutcome::kFailed) {
       _unlist(client, closing);

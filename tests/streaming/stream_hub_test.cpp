@@ -239,7 +239,7 @@ TEST_F(StreamHubTest, BroadcastNeverWaitsForStalledClientsAndTheReaderGetsEveryt
 
   std::string sent;
   for (uint8_t seed = 0; seed < 8; ++seed) {
-    const auto unit = accessUnit(512 * 1024 + seed, seed);
+    const auto unit = accessUnit(256 * 1024 + seed, seed);
     hub_->broadcast(unit);
     sent += asString(unit);
   }
@@ -269,6 +269,27 @@ TEST_F(StreamHubTest, ClientThatPausesThenReadsGetsEveryUnitInOrder) {
   EXPECT_TRUE(clients[0]->readExactly(sent.size()) == sent);
   steady.join();
   EXPECT_TRUE(received == sent);
+  EXPECT_EQ(hub_->clients().size(), 2u);
+}
+
+TEST_F(StreamHubTest, ClientsReadingWhileUnitsComeBackToBackGetEveryUnitInOrder) {
+  // Units come faster than the sockets take them while the clients read, so backlogs
+  // start and end under way and broadcast and the drainer take turns writing a client.
+  auto clients = connect(2);
+  std::vector<std::vector<uint8_t>> units;
+  std::string sent;
+  for (uint8_t seed = 0; seed < 60; ++seed) {
+    units.push_back(accessUnit(90 * 1024 + seed * 29, seed));
+    sent += asString(units.back());
+  }  // 5.6 MB: within the backlog limit even for a client that has read nothing yet
+  std::vector<std::string> received(clients.size());
+  std::vector<std::thread> readers;
+  for (size_t i = 0; i < clients.size(); ++i) {
+    readers.emplace_back([&, i] { received[i] = clients[i]->readExactly(sent.size()); });
+  }
+  for (const auto& unit : units) hub_->broadcast(unit);
+  for (auto& reader : readers) reader.join();
+  for (const std::string& bytes : received) EXPECT_TRUE(bytes == sent);
   EXPECT_EQ(hub_->clients().size(), 2u);
 }
 

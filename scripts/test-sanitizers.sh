@@ -19,7 +19,7 @@ run_tree() {
   local status=0
   ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:log_path=$reports/asan" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan" \
-  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan" \
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan:suppressions=$PWD/tests/tsan.supp" \
     ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" || status=$?
   if compgen -G "$reports/*" >/dev/null; then
     echo "== $kind sanitizer reports ==" >&2

@@ -1,6 +1,6 @@
 // Frame latency and streaming cost of display capture.
 //
-// Part 1, latency (in process): the bridge's own start-up, stream hubs and servers,
+// First, latency (in process): the bridge's own start-up, stream hubs and servers,
 // capture loop, encoders and the virtual simulator run inside this program. Thin
 // wrappers, all outside the code under measurement, take the timestamps:
 //   - the media platform is the real x264 one behind a pass-through that notes the time
@@ -20,7 +20,7 @@
 // the local stream alone, and with the remote stream (2 Mbit/s, 1280, 30 fps) running
 // beside it and drained by a client of its own.
 //
-// Part 2, cost (the real binary): corvane-sim-bridge is started as a child, capture and
+// Second, cost (the real binary): corvane-sim-bridge is started as a child, capture and
 // the remote stream (2 Mbit/s, 1280, 30 fps) are started with a client on each stream,
 // and the child's CPU time (user + system, from /proc) and the access units received on
 // each stream are counted over a 5 s window.

@@ -35,8 +35,8 @@ namespace platform::vtimpl {
 
 class VTSession final : public CompressionSession {
  public:
-  // VTCompressionSessionCreate for width x height output of `codecType` with the default
-  // allocator, no encoder specification, source attributes or data allocator. Returns 0
+  // VTCompressionSessionCreate for width x height output of `codecType`, letting
+  // VideoToolbox choose the encoder, with default allocators and no source attributes. Returns 0
   // and the session in *session, or VideoToolbox's failure status.
   static int32_t create(int32_t width, int32_t height, uint32_t codecType, CompressionOutputCallback callback,
                         void* outputContext, CompressionSessionRef* session);

@@ -59,7 +59,7 @@ struct SessionRecord {
   int32_t width = 0;
   int32_t height = 0;
   uint32_t codec = 0;
-  bool defaultArguments = false;  // default allocators, no specification or attributes
+  bool defaultArguments = false;  // default allocators, encoder choice and attributes left to VT
   std::vector<std::string> propertiesSet;  // key texts, in order
   CFTypeRef lastValue = nullptr;           // value of the last property set (held by the session)
   std::vector<EncodedFrame> frames;

@@ -5,6 +5,7 @@
 // frames per second. It also times a touch to the first picture that changes under it.
 import { codecString, isKeyframe, nalUnits, NAL_SPS } from './h264.js';
 
+const kFirstRetryMs = 200; // after a drop, doubled on each further failure
 const kMaxRetryMs = 2000;
 const kStallMs = 2000; // no picture for this long while connected shows a note
 const kMaxDecodeQueue = 30; // a decoder this far behind (1 s at 30 fps) starts over from a keyframe
@@ -17,7 +18,7 @@ export class StreamView {
   #decoder = null;
   #parameterSets = null; // the SPS the decoder is configured for, as text
   #running = false;
-  #retryMs = 200;
+  #retryMs = kFirstRetryMs;
   #retryTimer = null;
   #connectedAt = 0;
   #lastFrameAt = 0;
@@ -69,7 +70,7 @@ export class StreamView {
   // Connects (again, when connected: a fresh connection starts from a keyframe).
   start() {
     this.#running = true;
-    this.#retryMs = 200;
+    this.#retryMs = kFirstRetryMs;
     this.#connect();
   }
 
@@ -182,7 +183,7 @@ export class StreamView {
     const now = performance.now();
     this.framesDecoded++;
     this.#lastFrameAt = now;
-    this.#retryMs = 200;
+    this.#retryMs = kFirstRetryMs;
     this.#frameTimes.push(now);
     while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
     this.onFps(this.fps);

@@ -185,7 +185,7 @@ export class StreamView {
     this.#lastFrameAt = now;
     this.#retryMs = kFirstRetryMs;
     this.#frameTimes.push(now);
-    while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
+    this.#forgetOldFrames(now);
     this.onFps(this.fps);
   }
 
@@ -248,11 +248,16 @@ export class StreamView {
 
   #watch() {
     const now = performance.now();
-    while (this.#frameTimes.length && this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
+    this.#forgetOldFrames(now);
     if (!this.#running || !this.#ws || this.#ws.readyState !== WebSocket.OPEN) return;
     this.onFps(this.fps);
     const since = Math.max(this.#lastFrameAt, this.#connectedAt);
     if (now - since > kStallMs) this.#setNote(`No picture for ${Math.round((now - since) / 1000)} s`);
+  }
+
+  // Keeps the output times of the last second only: their count is the frame rate.
+  #forgetOldFrames(now) {
+    while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
   }
 
   #setNote(text) {

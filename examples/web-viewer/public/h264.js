@@ -2,7 +2,6 @@
 // and the page (keyframes, decoder configuration). Plain functions over Uint8Array
 // (Node's Buffer is one); no state.
 
-export const NAL_SLICE = 1;
 export const NAL_IDR = 5;
 export const NAL_SEI = 6;
 export const NAL_SPS = 7;

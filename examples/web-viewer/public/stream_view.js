@@ -4,6 +4,7 @@
 // keeps the last picture on screen with a note over it while it has none, and counts
 // frames per second. It also times a touch to the first picture that changes under it.
 import { codecString, isKeyframe, nalUnits, NAL_SPS } from './h264.js';
+import { kCloseNoStream } from './stream_close_codes.js';
 
 const kFirstRetryMs = 200; // after a drop, doubled on each further failure
 const kMaxRetryMs = 2000;
@@ -112,7 +113,7 @@ export class StreamView {
       if (this.#ws !== ws) return;
       this.#close();
       if (!this.#running) return;
-      this.#setNote(event.code === 4004 ? 'Waiting for the stream…' : `Stream interrupted (${event.reason || event.code}); reconnecting…`);
+      this.#setNote(event.code === kCloseNoStream ? 'Waiting for the stream…' : `Stream interrupted (${event.reason || event.code}); reconnecting…`);
       this.#retryLater();
     };
   }

@@ -21,7 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "tests/soak/soak_support.h"
 #include "tests/support/bridge_process.h"
 
@@ -38,15 +38,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kStalledClients = 4;
-
-double peakResidentMiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-  }
-  return 0;
-}
 
 double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -135,7 +126,7 @@ RunResult measure(const std::string& binary, int seconds, bool withStalledClient
     for (const std::string& line : bridge.stderrLines()) lines += line.find("[Stream] dropped client") != std::string::npos;
     for (; dropLines < lines; ++dropLines) result.dropAfterMs.push_back(millisecondsBetween(from, Clock::now()));
   }
-  result.peakMiB = peakResidentMiB(bridge.pid());
+  result.peakMiB = bench::statusMiB(bridge.pid(), "VmHWM");
   reader.stop();
 
   const auto arrivals = reader.unitArrivals();

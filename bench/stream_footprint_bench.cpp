@@ -17,7 +17,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -34,16 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kVirtualPhone = "7E57DE71-CE00-4000-8000-000000000001";
 constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";
-
-// A kB figure from /proc/<pid>/status ("VmHWM", "VmRSS"), in MiB; 0 when absent.
-double statusMiB(pid_t pid, const std::string& key) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
-  }
-  return 0;
-}
 
 int portOf(const std::optional<std::string>& response) {
   const size_t at = response ? response->find("\"port\":") : std::string::npos;
@@ -117,8 +106,8 @@ void measure(const char* key, const char* name, const char* udid, double seconds
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = bench::processCpuSeconds(bridge.pid()) - cpuBefore;
-  const double peak = statusMiB(bridge.pid(), "VmHWM");
-  const double resident = statusMiB(bridge.pid(), "VmRSS");
+  const double peak = bench::statusMiB(bridge.pid(), "VmHWM");
+  const double resident = bench::statusMiB(bridge.pid(), "VmRSS");
   const int frames = local.frames() - framesBefore;
   const double remoteMbit = (remote.bytes() - remoteBefore) * 8 / wall / 1e6;
   bridge.closeStdin();

@@ -1,11 +1,15 @@
 // Small measuring helpers shared by the benchmark programs.
 #pragma once
 
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +61,21 @@ inline double statusMiB(pid_t pid, const std::string& key) {
     if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
   }
   return 0;
+}
+
+// Reads the connected socket `fd` until `stop` is set or the peer closes, handing each
+// chunk to onChunk(data, length, arrival time). Waits at most 20 ms at a time, so that a
+// stop is seen soon.
+template <typename OnChunk>
+void readChunks(int fd, const std::atomic<bool>& stop, OnChunk&& onChunk) {
+  std::vector<char> buffer(1 << 16);
+  while (!stop) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 20) <= 0) continue;
+    const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+    if (n <= 0) return;
+    onChunk(buffer.data(), static_cast<size_t>(n), std::chrono::steady_clock::now());
+  }
 }
 
 }  // namespace bench

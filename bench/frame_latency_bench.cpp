@@ -208,14 +208,8 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
     uint64_t unitEnd = 0;    // where the access unit being waited for ends
     bool haveUnit = false;
     int64_t tick = -1;
-    std::vector<char> chunk(1 << 16);
-    while (!stop) {
-      pollfd fd{client.fd(), POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(client.fd(), chunk.data(), chunk.size(), 0);
-      if (n <= 0) break;
-      const auto now = Clock::now();
-      received += static_cast<uint64_t>(n);
+    bench::readChunks(client.fd(), stop, [&](const char*, size_t length, Clock::time_point now) {
+      received += length;
       for (;;) {
         std::lock_guard<std::mutex> hold(g_marksLock);
         if (!haveUnit) {
@@ -241,7 +235,7 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
         }
         haveUnit = false;
       }
-    }
+    });
   });
 
   std::unique_ptr<testing_support::TcpClient> remoteClient;

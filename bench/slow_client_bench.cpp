@@ -13,9 +13,6 @@
 //
 // Usage: slow_client_bench [seconds per run, default 6] [bridge binary, default the built one]
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -74,16 +71,11 @@ class TimedReader {
 
  private:
   void run() {
-    std::vector<char> buffer(1 << 16);
-    while (!stop_) {
-      pollfd fd{client_.fd(), POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(client_.fd(), buffer.data(), buffer.size(), 0);
-      if (n <= 0) break;
+    bench::readChunks(client_.fd(), stop_, [this](const char* data, size_t length, Clock::time_point arrival) {
       std::lock_guard<std::mutex> hold(lock_);
-      bytes_.append(buffer.data(), static_cast<size_t>(n));
-      chunkEnds_.emplace_back(bytes_.size(), Clock::now());
-    }
+      bytes_.append(data, length);
+      chunkEnds_.emplace_back(bytes_.size(), arrival);
+    });
   }
 
   testing_support::TcpClient client_;

@@ -8,8 +8,6 @@
 //
 // Usage: stream_footprint_bench [seconds per device, default 5]
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,26 +53,22 @@ class StreamReader {
 
  private:
   void run() {
+    if (!client_.connected()) return;
     std::vector<uint8_t> pending;
-    std::vector<char> chunk(1 << 16);
     std::vector<testing_support::DecodedFrame> pictures;
-    while (!stop_ && client_.connected()) {
-      pollfd fd{client_.fd(), POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(client_.fd(), chunk.data(), chunk.size(), 0);
-      if (n <= 0) break;
-      bytes_ += n;
-      if (!decode_) continue;
-      pending.insert(pending.end(), chunk.begin(), chunk.begin() + n);
+    bench::readChunks(client_.fd(), stop_, [&](const char* data, size_t length, Clock::time_point) {
+      bytes_ += static_cast<long long>(length);
+      if (!decode_) return;
+      pending.insert(pending.end(), data, data + length);
       auto units = testing_support::splitAccessUnits(pending.data(), pending.size());
-      if (units.size() < 2) continue;
+      if (units.size() < 2) return;
       for (size_t i = 0; i + 1 < units.size(); ++i) {
         pictures.clear();
         if (!decoder_.decodeAccessUnit(units[i], &pictures)) ++errors_;
         frames_ += static_cast<int>(pictures.size());
       }
       pending = std::move(units.back());
-    }
+    });
   }
 
   testing_support::TcpClient client_;

@@ -16,7 +16,10 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "tests/support/bridge_process.h"
 
 namespace bench {
 
@@ -77,5 +80,30 @@ void readChunks(int fd, const std::atomic<bool>& stop, OnChunk&& onChunk) {
     onChunk(buffer.data(), static_cast<size_t>(n), std::chrono::steady_clock::now());
   }
 }
+
+// A client of a stream that reads everything as it comes, on a thread of its own, and
+// keeps only the count of bytes. stop() (or destruction) ends the reading.
+class DrainedClient {
+ public:
+  explicit DrainedClient(uint16_t port)
+      : client_(port), thread_([this] {
+          readChunks(client_.fd(), stop_, [this](const char*, size_t length, auto) { bytes_ += length; });
+        }) {}
+  ~DrainedClient() { stop(); }
+  DrainedClient(const DrainedClient&) = delete;
+  DrainedClient& operator=(const DrainedClient&) = delete;
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  // Any thread.
+  size_t bytes() const { return bytes_; }
+
+ private:
+  testing_support::TcpClient client_;
+  std::atomic<bool> stop_{false};
+  std::atomic<size_t> bytes_{0};
+  std::thread thread_;  // last member: starts after everything it uses
+};
 
 }  // namespace bench

@@ -238,19 +238,13 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
     });
   });
 
-  std::unique_ptr<testing_support::TcpClient> remoteClient;
-  std::thread remoteDrain;
+  std::unique_ptr<bench::DrainedClient> remoteClient;
   if (csStartFramebuffer(udid, &notingFrameCallback) != 0) {
     std::printf("%s: start failed\n", name);
   }
   if (withRemote) {
     const StreamServerStart remoteServer = startStreamServer(remoteHub);
-    if (!remoteServer.error) {
-      remoteClient = std::make_unique<testing_support::TcpClient>(remoteServer.port);
-      remoteDrain = std::thread([&] {
-        while (!stop) remoteClient->readUntilQuiet(std::chrono::milliseconds(50), std::chrono::milliseconds(200));
-      });
-    }
+    if (!remoteServer.error) remoteClient = std::make_unique<bench::DrainedClient>(remoteServer.port);
     SHStartRemoteStream(&remoteFrameCallback, 2000000, 1280, 30);
   }
   std::this_thread::sleep_for(kWindow);
@@ -258,7 +252,7 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   stop = true;
   reader.join();
-  if (remoteDrain.joinable()) remoteDrain.join();
+  if (remoteClient) remoteClient->stop();
 
   uint64_t ticks, units;
   {

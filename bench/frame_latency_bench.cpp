@@ -180,6 +180,7 @@ void notingFrameCallback(const uint8_t* data, uint64_t length) {
 // Percentiles of one stage, for the report.
 struct Stage {
   const char* name;
+  const char* key;  // suffix of its RESULT name
   std::vector<double> values;
 };
 
@@ -200,7 +201,7 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   while (streamHub->clients().empty() && Clock::now() < joinDeadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   std::vector<double> latencies;
-  Stage stages[] = {{"hand-in", {}}, {"encode", {}}, {"delivery", {}}};
+  Stage stages[] = {{"hand-in", "handin", {}}, {"encode", "encode", {}}, {"delivery", "delivery", {}}};
   size_t unpaired = 0;  // access units whose tick could not be told (reported, never expected)
   std::atomic<bool> stop{false};
   std::thread reader([&] {
@@ -273,9 +274,9 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   for (const Stage& stage : stages) {
     std::printf("%-23s   %-8s p50 %6.2f ms  p99 %6.2f ms\n", "", stage.name, bench::percentile(stage.values, 50),
                 bench::percentile(stage.values, 99));
-    std::printf("RESULT\t%s_%s\t%zu\t%.2f\t%.2f\tms\tframe latency stage %s, %s%s\n", key,
-                stage.name == std::string("hand-in") ? "handin" : stage.name, stage.values.size(),
-                bench::percentile(stage.values, 50), bench::percentile(stage.values, 99), stage.name, name, what);
+    std::printf("RESULT\t%s_%s\t%zu\t%.2f\t%.2f\tms\tframe latency stage %s, %s%s\n", key, stage.key,
+                stage.values.size(), bench::percentile(stage.values, 50), bench::percentile(stage.values, 99),
+                stage.name, name, what);
   }
 }
 

@@ -1,4 +1,4 @@
-// Small measuring helpers shared by the benchmark programs.
+// Small measuring and stream-reading helpers shared by the benchmark programs.
 #pragma once
 
 #include <poll.h>

@@ -180,6 +180,7 @@ void notingFrameCallback(const uint8_t* data, uint64_t length) {
 // Percentiles of one stage, for the report.
 struct Stage {
   const char* name;
+  const char* key;  // suffix of its RESULT name
   std::vector<double> values;
 };
 
@@ -200,7 +201,7 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   while (streamHub->clients().empty() && Clock::now() < joinDeadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   std::vector<double> latencies;
-  Stage stages[] = {{"hand-in", {}}, {"encode", {}}, {"delivery", {}}};
+  Stage stages[] = {{"hand-in", "handin", {}}, {"encode", "encode", {}}, {"delivery", "delivery", {}}};
   size_t unpaired = 0;  // access units whose tick could not be told (reported, never expected)
   std::atomic<bool> stop{false};
   std::thread reader([&] {
@@ -208,14 +209,8 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
     uint64_t unitEnd = 0;    // where the access unit being waited for ends
     bool haveUnit = false;
     int64_t tick = -1;
-    std::vector<char> chunk(1 << 16);
-    while (!stop) {
-      pollfd fd{client.fd(), POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(client.fd(), chunk.data(), chunk.size(), 0);
-      if (n <= 0) break;
-      const auto now = Clock::now();
-      received += static_cast<uint64_t>(n);
+    bench::readChunks(client.fd(), stop, [&](const char*, size_t length, Clock::time_point now) {
+      received += length;
       for (;;) {
         std::lock_guard<std::mutex> hold(g_marksLock);
         if (!haveUnit) {
@@ -241,22 +236,16 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
         }
         haveUnit = false;
       }
-    }
+    });
   });
 
-  std::unique_ptr<testing_support::TcpClient> remoteClient;
-  std::thread remoteDrain;
+  std::unique_ptr<bench::DrainedClient> remoteClient;
   if (csStartFramebuffer(udid, &notingFrameCallback) != 0) {
     std::printf("%s: start failed\n", name);
   }
   if (withRemote) {
     const StreamServerStart remoteServer = startStreamServer(remoteHub);
-    if (!remoteServer.error) {
-      remoteClient = std::make_unique<testing_support::TcpClient>(remoteServer.port);
-      remoteDrain = std::thread([&] {
-        while (!stop) remoteClient->readUntilQuiet(std::chrono::milliseconds(50), std::chrono::milliseconds(200));
-      });
-    }
+    if (!remoteServer.error) remoteClient = std::make_unique<bench::DrainedClient>(remoteServer.port);
     SHStartRemoteStream(&remoteFrameCallback, 2000000, 1280, 30);
   }
   std::this_thread::sleep_for(kWindow);
@@ -264,7 +253,7 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   stop = true;
   reader.join();
-  if (remoteDrain.joinable()) remoteDrain.join();
+  if (remoteClient) remoteClient->stop();
 
   uint64_t ticks, units;
   {
@@ -285,9 +274,9 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   for (const Stage& stage : stages) {
     std::printf("%-23s   %-8s p50 %6.2f ms  p99 %6.2f ms\n", "", stage.name, bench::percentile(stage.values, 50),
                 bench::percentile(stage.values, 99));
-    std::printf("RESULT\t%s_%s\t%zu\t%.2f\t%.2f\tms\tframe latency stage %s, %s%s\n", key,
-                stage.name == std::string("hand-in") ? "handin" : stage.name, stage.values.size(),
-                bench::percentile(stage.values, 50), bench::percentile(stage.values, 99), stage.name, name, what);
+    std::printf("RESULT\t%s_%s\t%zu\t%.2f\t%.2f\tms\tframe latency stage %s, %s%s\n", key, stage.key,
+                stage.values.size(), bench::percentile(stage.values, 50), bench::percentile(stage.values, 99),
+                stage.name, name, what);
   }
 }
 

@@ -42,6 +42,13 @@ void routeX264Log(void*, int level, const char* format, va_list args) {
   bridgeLog("[Encoder] x264: %s", text);
 }
 
+// The x264 threads of a width x height session on a machine with `cores` cores: slice
+// threads for large pictures when there is more than one core, otherwise one.
+int sliceThreads(int width, int height, unsigned cores) {
+  const bool large = static_cast<int64_t>(width) * height >= kSlicedMinPixels;
+  return large && cores > 1 ? kSliceThreads : 1;
+}
+
 // Zero latency: no B-frames, no lookahead, no frame threads, so each frame handed to
 // x264 comes out of the same encode call (no reordering, no delay). Sliced threads for
 // large pictures on a machine with more than one core.
@@ -76,11 +83,6 @@ void applyTiming(const SessionSettings& settings, x264_param_t* param) {
 }
 
 }  // namespace
-
-int sliceThreads(int width, int height, unsigned cores) {
-  const bool large = static_cast<int64_t>(width) * height >= kSlicedMinPixels;
-  return large && cores > 1 ? kSliceThreads : 1;
-}
 
 int32_t SessionSettings::apply(CompressionProperty key, const PropertyValue& value) {
   auto get = [&](auto* out) {

@@ -102,7 +102,14 @@ RunResult measure(const std::string& binary, int seconds, bool withStalledClient
     std::exit(1);
   }
   TimedReader reader(port);
-  while (reader.size() == 0) std::this_thread::sleep_for(10ms);
+  const Clock::time_point firstBytesBy = Clock::now() + 20s;
+  while (reader.size() == 0) {
+    if (Clock::now() > firstBytesBy) {
+      std::fprintf(stderr, "no stream bytes within 20 s\n");
+      std::exit(1);
+    }
+    std::this_thread::sleep_for(10ms);
+  }
   std::this_thread::sleep_for(1s);  // the stream settles
 
   const Clock::time_point from = Clock::now();

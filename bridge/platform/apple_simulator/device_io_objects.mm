@@ -80,7 +80,6 @@ class AppleIOClientClass final : public AppleClass<SimIOClientClass> {
       return std::make_shared<AppleIOClient>(ObjcRef::adopting(client));
     });
   }
-
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bridge/encoder/annexb.h"
+#include "bridge/platform/x264/encode_turns.h"
 #include "bridge/platform/x264/x264_media_platform.h"
 #include "bridge/platform/x264/x264_session.h"
 #include "bridge/platform/x264/x264_settings.h"
@@ -88,6 +89,13 @@ CompressionSessionRef makeSession(Output* output, int32_t width, int32_t height,
   return session;
 }
 
+// Whether no session of the process has frames in flight: other sessions' hand-ins then
+// never wait for their turn.
+bool noFramesInFlight() {
+  const int probe = 0;
+  return platform::x264impl::encodeTurns().await(&probe, 1 << 20, 0ms);
+}
+
 int32_t encode(const CompressionSessionRef& session, const platform::SurfaceRef& surface, int64_t tick,
                bool forceKeyFrame = false) {
   platform::EncodeFrameOptions options{forceKeyFrame};
@@ -104,6 +112,7 @@ TEST(X264SessionTest, OutputRunsOnTheSessionsThreadAndCompleteWaitsForEveryFrame
     ASSERT_EQ(encode(session, surface, i), 0);
   }
   ASSERT_EQ(session->completeFrames(platform::MediaTime::invalid()), 0);
+  EXPECT_TRUE(noFramesInFlight());
   const auto frames = output.taken();
   const auto* x264 = static_cast<platform::x264impl::X264Session*>(session.get());
   EXPECT_EQ(frames.size() + x264->droppedFrames(), 6u);
@@ -161,6 +170,7 @@ TEST(X264SessionTest, InvalidateWaitsForTheRunningCallbackAndNoneRunsAfterIt) {
   output.setHold(false);
   invalidated.get();
   EXPECT_EQ(output.taken().size(), 1u);  // waiting frames were discarded
+  EXPECT_TRUE(noFramesInFlight());
 
   session->invalidate();  // harmless twice
   EXPECT_NE(encode(session, surface, 3), 0);

@@ -1,17 +1,25 @@
-// Small measuring helpers shared by the benchmark programs.
+// Small measuring and stream-reading helpers shared by the benchmark programs.
 #pragma once
 
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "tests/support/bridge_process.h"
 
 namespace bench {
 
@@ -47,5 +55,55 @@ inline double processCpuSeconds(pid_t pid) {
   }
   return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
+
+// A kB figure from /proc/<pid>/status ("VmHWM", "VmRSS"), in MiB; 0 when absent.
+inline double statusMiB(pid_t pid, const std::string& key) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
+  }
+  return 0;
+}
+
+// Reads the connected socket `fd` until `stop` is set or the peer closes, handing each
+// chunk to onChunk(data, length, arrival time). Waits at most 20 ms at a time, so that a
+// stop is seen soon.
+template <typename OnChunk>
+void readChunks(int fd, const std::atomic<bool>& stop, OnChunk&& onChunk) {
+  std::vector<char> buffer(1 << 16);
+  while (!stop) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 20) <= 0) continue;
+    const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+    if (n <= 0) return;
+    onChunk(buffer.data(), static_cast<size_t>(n), std::chrono::steady_clock::now());
+  }
+}
+
+// A client of a stream that reads everything as it comes, on a thread of its own, and
+// keeps only the count of bytes. stop() (or destruction) ends the reading.
+class DrainedClient {
+ public:
+  explicit DrainedClient(uint16_t port)
+      : client_(port), thread_([this] {
+          readChunks(client_.fd(), stop_, [this](const char*, size_t length, auto) { bytes_ += length; });
+        }) {}
+  ~DrainedClient() { stop(); }
+  DrainedClient(const DrainedClient&) = delete;
+  DrainedClient& operator=(const DrainedClient&) = delete;
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  // Any thread.
+  size_t bytes() const { return bytes_; }
+
+ private:
+  testing_support::TcpClient client_;
+  std::atomic<bool> stop_{false};
+  std::atomic<size_t> bytes_{0};
+  std::thread thread_;  // last member: starts after everything it uses
+};
 
 }  // namespace bench

@@ -242,8 +242,7 @@ int main(int argc, char** argv) {
   std::printf("  ffmpeg command: %s\n", command.c_str());
   // Machine-readable summary for scripts/bench.sh: name, samples, value, p99, unit, what.
   // The scrolling source keeps the plain names; the animated one adds "_animated".
-  const std::string suffix = animated ? "_animated" : "";
-  const char* key = suffix.c_str();
+  const char* key = animated ? "_animated" : "";
   std::printf("RESULT\tencode_call%s\t%zu\t%.2f\t%.2f\tms\tencode call on the capture thread (conversion, wall), %s "
               "%dx%d BGRA\n",
               key, callWalls.size(), bench::percentile(callWalls, 50), bench::percentile(callWalls, 99), sourceName,

@@ -15,7 +15,8 @@
 // through the frame's presentation time (the encoder stamps tick n as n/30 s), so a
 // frame the encoder dropped because it was behind does not shift the pairing. Latency
 // is from the tick to that last byte, split into hand-in (tick to encodeFrame's return),
-// encode (to the output callback) and delivery (to the last byte at the client). The
+// encode (to the output callback) and delivery (to the last byte at the client), and
+// keyframes are also reported alone (about one frame in 30, so they make the p99). The
 // first 15 frames are left out as warm-up. The Animated Phone is measured twice: with
 // the local stream alone, and with the remote stream (2 Mbit/s, 1280, 30 fps) running
 // beside it and drained by a client of its own.
@@ -24,6 +25,8 @@
 // the remote stream (2 Mbit/s, 1280, 30 fps) are started with a client on each stream,
 // and the child's CPU time (user + system, from /proc) and the access units received on
 // each stream are counted over a 5 s window.
+//
+// Usage: frame_latency_bench [latency]   ("latency": the first part alone)
 #include <signal.h>
 #include <unistd.h>
 
@@ -76,6 +79,7 @@ struct TickMarks {
   Clock::time_point captured;  // the tick wrapped its surface
   Clock::time_point handedIn;  // the local session's encodeFrame returned
   Clock::time_point output;    // the local session's output callback started
+  bool keyFrame = false;       // the local session made a keyframe of it
 };
 
 std::mutex g_marksLock;
@@ -135,6 +139,11 @@ void notingOutputCallback(void* outputContext, void* frameContext, int32_t statu
   const int64_t tick = x264Sample != nullptr ? tickOf(x264Sample->presentationTime()) : -1;
   if (output->local) {
     mark(tick, &TickMarks::output);
+    const auto* attachments = sample != nullptr ? sample->sampleAttachmentsArray() : nullptr;
+    if (attachments != nullptr && !attachments->empty() && !attachments->front().containsNotSync) {
+      std::lock_guard<std::mutex> hold(g_marksLock);
+      if (tick >= 0 && static_cast<size_t>(tick) < g_tickTimes.size()) g_tickTimes[static_cast<size_t>(tick)].keyFrame = true;
+    }
     g_outputTick.store(tick, std::memory_order_relaxed);
   }
   output->callback(output->context, frameContext, status, infoFlags, sample);
@@ -158,7 +167,7 @@ class TimestampingMediaPlatform : public platform::MediaPlatform {
   int32_t createPixelBufferWithSurface(const platform::SurfaceRef& surface, platform::PixelBufferRef* buffer) override {
     {
       std::lock_guard<std::mutex> hold(g_marksLock);
-      g_tickTimes.push_back({Clock::now(), {}, {}});
+      g_tickTimes.push_back({Clock::now(), {}, {}, false});
     }
     return inner_.createPixelBufferWithSurface(surface, buffer);
   }
@@ -180,6 +189,7 @@ void notingFrameCallback(const uint8_t* data, uint64_t length) {
 // Percentiles of one stage, for the report.
 struct Stage {
   const char* name;
+  const char* key;  // suffix of its RESULT name
   std::vector<double> values;
 };
 
@@ -200,7 +210,8 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   while (streamHub->clients().empty() && Clock::now() < joinDeadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   std::vector<double> latencies;
-  Stage stages[] = {{"hand-in", {}}, {"encode", {}}, {"delivery", {}}};
+  std::vector<double> keyFrameLatencies;  // the same, of keyframes alone
+  Stage stages[] = {{"hand-in", "handin", {}}, {"encode", "encode", {}}, {"delivery", "delivery", {}}};
   size_t unpaired = 0;  // access units whose tick could not be told (reported, never expected)
   std::atomic<bool> stop{false};
   std::thread reader([&] {
@@ -208,14 +219,8 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
     uint64_t unitEnd = 0;    // where the access unit being waited for ends
     bool haveUnit = false;
     int64_t tick = -1;
-    std::vector<char> chunk(1 << 16);
-    while (!stop) {
-      pollfd fd{client.fd(), POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(client.fd(), chunk.data(), chunk.size(), 0);
-      if (n <= 0) break;
-      const auto now = Clock::now();
-      received += static_cast<uint64_t>(n);
+    bench::readChunks(client.fd(), stop, [&](const char*, size_t length, Clock::time_point now) {
+      received += length;
       for (;;) {
         std::lock_guard<std::mutex> hold(g_marksLock);
         if (!haveUnit) {
@@ -236,27 +241,22 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
           stages[0].values.push_back(Ms(marks.handedIn - marks.captured).count());
           stages[1].values.push_back(Ms(marks.output - marks.handedIn).count());
           stages[2].values.push_back(Ms(now - marks.output).count());
+          if (marks.keyFrame) keyFrameLatencies.push_back(latencies.back());
         } else if (tick < 0) {
           ++unpaired;
         }
         haveUnit = false;
       }
-    }
+    });
   });
 
-  std::unique_ptr<testing_support::TcpClient> remoteClient;
-  std::thread remoteDrain;
+  std::unique_ptr<bench::DrainedClient> remoteClient;
   if (csStartFramebuffer(udid, &notingFrameCallback) != 0) {
     std::printf("%s: start failed\n", name);
   }
   if (withRemote) {
     const StreamServerStart remoteServer = startStreamServer(remoteHub);
-    if (!remoteServer.error) {
-      remoteClient = std::make_unique<testing_support::TcpClient>(remoteServer.port);
-      remoteDrain = std::thread([&] {
-        while (!stop) remoteClient->readUntilQuiet(std::chrono::milliseconds(50), std::chrono::milliseconds(200));
-      });
-    }
+    if (!remoteServer.error) remoteClient = std::make_unique<bench::DrainedClient>(remoteServer.port);
     SHStartRemoteStream(&remoteFrameCallback, 2000000, 1280, 30);
   }
   std::this_thread::sleep_for(kWindow);
@@ -264,7 +264,7 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   stop = true;
   reader.join();
-  if (remoteDrain.joinable()) remoteDrain.join();
+  if (remoteClient) remoteClient->stop();
 
   uint64_t ticks, units;
   {
@@ -282,12 +282,18 @@ void measureLatency(const char* name, const char* key, const char* udid, bool wi
   const char* what = withRemote ? " with the remote stream running" : "";
   std::printf("RESULT\t%s\t%zu\t%.2f\t%.2f\tms\tframe latency, %s%s: capture tick to last byte at a client\n", key,
               latencies.size(), bench::percentile(latencies, 50), bench::percentile(latencies, 99), name, what);
+  std::printf("%-23s   %-8s p50 %6.2f ms  p99 %6.2f ms  (%zu of the frames)\n", "", "keyframes",
+              bench::percentile(keyFrameLatencies, 50), bench::percentile(keyFrameLatencies, 99),
+              keyFrameLatencies.size());
+  std::printf("RESULT\t%s_keyframes\t%zu\t%.2f\t%.2f\tms\tframe latency of keyframes alone, %s%s\n", key,
+              keyFrameLatencies.size(), bench::percentile(keyFrameLatencies, 50),
+              bench::percentile(keyFrameLatencies, 99), name, what);
   for (const Stage& stage : stages) {
     std::printf("%-23s   %-8s p50 %6.2f ms  p99 %6.2f ms\n", "", stage.name, bench::percentile(stage.values, 50),
                 bench::percentile(stage.values, 99));
-    std::printf("RESULT\t%s_%s\t%zu\t%.2f\t%.2f\tms\tframe latency stage %s, %s%s\n", key,
-                stage.name == std::string("hand-in") ? "handin" : stage.name, stage.values.size(),
-                bench::percentile(stage.values, 50), bench::percentile(stage.values, 99), stage.name, name, what);
+    std::printf("RESULT\t%s_%s\t%zu\t%.2f\t%.2f\tms\tframe latency stage %s, %s%s\n", key, stage.key,
+                stage.values.size(), bench::percentile(stage.values, 50), bench::percentile(stage.values, 99),
+                stage.name, name, what);
   }
 }
 
@@ -335,7 +341,9 @@ void measureCost(const char* name, const char* key, const char* udid) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // "latency": the in-process latency rows alone, which is quicker when comparing builds.
+  const bool latencyOnly = argc > 1 && std::string(argv[1]) == "latency";
   double load[1] = {0};
   getloadavg(load, 1);
   std::printf("Load average at start: %.2f (figures are only meaningful on an otherwise idle machine)\n", load[0]);
@@ -349,6 +357,10 @@ int main() {
   measureLatency("Virtual Phone", "frame_latency_phone", kVirtualPhone, false);
   measureLatency("Animated Phone", "frame_latency_animated", kAnimatedPhone, false);
   measureLatency("Animated Phone", "frame_latency_animated_both", kAnimatedPhone, true);
+  if (latencyOnly) {
+    std::fflush(stdout);
+    _exit(0);
+  }
 
   std::printf("\nStreaming cost: the real corvane-sim-bridge, local + remote stream (2 Mbit/s, 1280, 30 fps),\n");
   std::printf("one client each; CPU time of the bridge process and access units received, over %lld s\n",

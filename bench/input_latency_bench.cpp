@@ -8,13 +8,11 @@
 // Usage: input_latency_bench [touches per run, default 60] [phone|animated|both, default both]
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -129,23 +127,15 @@ bool measureDevice(const Device& device, int count) {
     std::fprintf(stderr, "start_remote_stream failed\n");
     return false;
   }
-  testing_support::TcpClient remoteClient(remote->value("port", uint16_t{0}));
-  std::atomic<bool> stop{false};
-  std::atomic<long long> remoteBytes{0};
-  std::thread drain([&] {
-    while (!stop) remoteBytes += static_cast<long long>(remoteClient.readUntilQuiet(
-                                    std::chrono::milliseconds(50), std::chrono::milliseconds(200))
-                                                           .size());
-  });
+  bench::DrainedClient remoteClient(remote->value("port", uint16_t{0}));
   const Clock::time_point remoteStart = Clock::now();
   missed = 0;
   std::vector<double> withRemote = measure(bridge, device, stream, count, &missed);
   report(base + "_remote", std::string(device.name) + ", with the remote stream at 2 Mbit/s", withRemote, missed);
-  stop = true;
-  drain.join();
+  remoteClient.stop();
   const double seconds = std::chrono::duration<double>(Clock::now() - remoteStart).count();
   std::printf("%s: remote stream delivered %.2f Mbit/s meanwhile; local decode errors: %d\n", device.name,
-              remoteBytes.load() * 8 / seconds / 1e6, stream.decodeErrors());
+              static_cast<double>(remoteClient.bytes()) * 8 / seconds / 1e6, stream.decodeErrors());
 
   bridge.closeStdin();
   bridge.waitForExit();

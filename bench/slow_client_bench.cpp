@@ -13,15 +13,11 @@
 //
 // Usage: slow_client_bench [seconds per run, default 6] [bridge binary, default the built one]
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "tests/soak/soak_support.h"
 #include "tests/support/bridge_process.h"
 
@@ -38,15 +35,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kStalledClients = 4;
-
-double peakResidentMiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-  }
-  return 0;
-}
 
 double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -83,16 +71,11 @@ class TimedReader {
 
  private:
   void run() {
-    std::vector<char> buffer(1 << 16);
-    while (!stop_) {
-      pollfd fd{client_.fd(), POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(client_.fd(), buffer.data(), buffer.size(), 0);
-      if (n <= 0) break;
+    bench::readChunks(client_.fd(), stop_, [this](const char* data, size_t length, Clock::time_point arrival) {
       std::lock_guard<std::mutex> hold(lock_);
-      bytes_.append(buffer.data(), static_cast<size_t>(n));
-      chunkEnds_.emplace_back(bytes_.size(), Clock::now());
-    }
+      bytes_.append(data, length);
+      chunkEnds_.emplace_back(bytes_.size(), arrival);
+    });
   }
 
   testing_support::TcpClient client_;
@@ -119,7 +102,14 @@ RunResult measure(const std::string& binary, int seconds, bool withStalledClient
     std::exit(1);
   }
   TimedReader reader(port);
-  while (reader.size() == 0) std::this_thread::sleep_for(10ms);
+  const Clock::time_point firstBytesBy = Clock::now() + 20s;
+  while (reader.size() == 0) {
+    if (Clock::now() > firstBytesBy) {
+      std::fprintf(stderr, "no stream bytes within 20 s\n");
+      std::exit(1);
+    }
+    std::this_thread::sleep_for(10ms);
+  }
   std::this_thread::sleep_for(1s);  // the stream settles
 
   const Clock::time_point from = Clock::now();
@@ -135,7 +125,7 @@ RunResult measure(const std::string& binary, int seconds, bool withStalledClient
     for (const std::string& line : bridge.stderrLines()) lines += line.find("[Stream] dropped client") != std::string::npos;
     for (; dropLines < lines; ++dropLines) result.dropAfterMs.push_back(millisecondsBetween(from, Clock::now()));
   }
-  result.peakMiB = peakResidentMiB(bridge.pid());
+  result.peakMiB = bench::statusMiB(bridge.pid(), "VmHWM");
   reader.stop();
 
   const auto arrivals = reader.unitArrivals();

@@ -8,8 +8,6 @@
 //
 // Usage: stream_footprint_bench [seconds per device, default 5]
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -34,16 +31,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kVirtualPhone = "7E57DE71-CE00-4000-8000-000000000001";
 constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";
-
-// A kB figure from /proc/<pid>/status ("VmHWM", "VmRSS"), in MiB; 0 when absent.
-double statusMiB(pid_t pid, const std::string& key) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
-  }
-  return 0;
-}
 
 int portOf(const std::optional<std::string>& response) {
   const size_t at = response ? response->find("\"port\":") : std::string::npos;
@@ -66,26 +53,22 @@ class StreamReader {
 
  private:
   void run() {
+    if (!client_.connected()) return;
     std::vector<uint8_t> pending;
-    std::vector<char> chunk(1 << 16);
     std::vector<testing_support::DecodedFrame> pictures;
-    while (!stop_ && client_.connected()) {
-      pollfd fd{client_.fd(), POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(client_.fd(), chunk.data(), chunk.size(), 0);
-      if (n <= 0) break;
-      bytes_ += n;
-      if (!decode_) continue;
-      pending.insert(pending.end(), chunk.begin(), chunk.begin() + n);
+    bench::readChunks(client_.fd(), stop_, [&](const char* data, size_t length, Clock::time_point) {
+      bytes_ += static_cast<long long>(length);
+      if (!decode_) return;
+      pending.insert(pending.end(), data, data + length);
       auto units = testing_support::splitAccessUnits(pending.data(), pending.size());
-      if (units.size() < 2) continue;
+      if (units.size() < 2) return;
       for (size_t i = 0; i + 1 < units.size(); ++i) {
         pictures.clear();
         if (!decoder_.decodeAccessUnit(units[i], &pictures)) ++errors_;
         frames_ += static_cast<int>(pictures.size());
       }
       pending = std::move(units.back());
-    }
+    });
   }
 
   testing_support::TcpClient client_;
@@ -117,8 +100,8 @@ void measure(const char* key, const char* name, const char* udid, double seconds
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = bench::processCpuSeconds(bridge.pid()) - cpuBefore;
-  const double peak = statusMiB(bridge.pid(), "VmHWM");
-  const double resident = statusMiB(bridge.pid(), "VmRSS");
+  const double peak = bench::statusMiB(bridge.pid(), "VmHWM");
+  const double resident = bench::statusMiB(bridge.pid(), "VmRSS");
   const int frames = local.frames() - framesBefore;
   const double remoteMbit = (remote.bytes() - remoteBefore) * 8 / wall / 1e6;
   bridge.closeStdin();

@@ -65,7 +65,8 @@ parse_report() {
 for entry in "${programs[@]}"; do
   IFS='|' read -r run args limit <<<"$entry"
   name=${run%%@*}
-  log="$logs/${run/@/-}.log"
+  base="$logs/${run/@/-}"
+  log="$base.log"
   if [[ ! -f bench/$name.cpp ]]; then
     echo "== $name: not in this tree, skipped" >&2
     continue
@@ -76,11 +77,11 @@ for entry in "${programs[@]}"; do
     continue
   fi
   # shellcheck disable=SC2086  # the arguments are meant to split
-  timeout --kill-after=10 "$limit" "build/bench/$name" $args >"$log" 2>"$logs/${run/@/-}.err"
+  timeout --kill-after=10 "$limit" "build/bench/$name" $args >"$log" 2>"$base.err"
   status=$?
   cat "$log"
   if ((status != 0)); then
-    echo "== $name: exit status $status (see $logs/${run/@/-}.err)" >&2
+    echo "== $name: exit status $status (see $base.err)" >&2
   fi
   if grep -q '^RESULT	' "$log"; then
     grep '^RESULT	' "$log" >>"$results"

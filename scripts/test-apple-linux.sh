@@ -20,30 +20,20 @@ targets=(corvane-sim-bridge corvane-sim-bridge-apple apple_standins_apple_simula
   input_input_picture_end_to_end_test)
 supp=$PWD/tests/apple_standins
 
+source scripts/sanitized-ctest.sh
+
 run_tree() {
   local dir=$1 sanitize=$2
   shift 2
-  local reports
-  reports=$(mktemp -d)
   CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_APPLE_ON_LINUX=ON \
     -DCORVANE_SANITIZE="$sanitize" -DCORVANE_BUILD_BENCH=OFF >/dev/null
   cmake --build "$dir" -j"$(nproc)" "$@"
   echo "== Apple platform tests on Linux${sanitize:+ under $sanitize sanitizer} =="
-  local status=0
   # Whole stacks for the leak check, so that the suppressions match only the
   # Objective-C runtime's own allocations.
-  ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:log_path=$reports/asan" \
   LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0" \
-  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan" \
-  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan:suppressions=$supp/tsan.supp" \
-    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" -R "$tests" || status=$?
-  if compgen -G "$reports/*" >/dev/null; then
-    echo "== sanitizer reports ==" >&2
-    cat "$reports"/* >&2
-    status=1
-  fi
-  rm -rf "$reports"
-  return $status
+    sanitized_ctest "$supp/tsan.supp" "fast_unwind_on_malloc=0" \
+    --test-dir "$dir" --output-on-failure -j"$(nproc)" -R "$tests"
 }
 
 run_tree build-apple ""

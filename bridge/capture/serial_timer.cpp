@@ -1,6 +1,6 @@
 #include "bridge/capture/serial_timer.h"
 
-#include <cstdint>
+#include "bridge/capture/timer_grid.h"
 
 #ifdef __linux__
 #include <pthread.h>
@@ -88,34 +88,18 @@ void SerialTimer::run(const std::shared_ptr<State>& state) {
   configureTimerThread(self->label, self->leeway);
 
   const TimerClock& clock = *self->clock;
-  const auto interval = self->interval;
-  const auto start = clock.now();
-  int64_t slot = 0;        // index of the firing that runs next: due at start + slot x interval
-  bool atOnce = true;      // the next run starts without waiting
+  TimerGrid grid(clock.now(), self->interval);
 
   std::unique_lock<std::mutex> lock(self->lock);
   for (;;) {
-    if (!atOnce) {
-      const auto due = start + slot * interval;
-      while (!self->cancelled && clock.now() < due) clock.waitUntil(self->changed, lock, due);
-    }
+    while (!self->cancelled && !grid.due(clock.now())) clock.waitUntil(self->changed, lock, grid.nextDue());
     if (self->cancelled) break;
 
     lock.unlock();
     self->handler();
     lock.lock();
 
-    const auto now = clock.now();
-    const int64_t next = slot + 1;
-    if (start + next * interval <= now) {
-      // The handler ran past one or more due firings: they become one run right away,
-      // standing for the latest of them, and the grid resumes after it.
-      slot = (now - start) / interval;
-      atOnce = true;
-    } else {
-      slot = next;
-      atOnce = false;
-    }
+    grid.ran(clock.now());
   }
   t_currentTimer = nullptr;
 }

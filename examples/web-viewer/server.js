@@ -8,9 +8,10 @@ import { parseArgs } from 'node:util';
 import { WebSocketServer } from 'ws';
 import { handleControl } from './lib/control.js';
 import { listDevices } from './lib/devices.js';
-import { kCloseNoStream, kCloseStreamEnded, relayStream } from './lib/relay.js';
+import { relayStream } from './lib/relay.js';
 import { Session } from './lib/session.js';
 import { staticFiles } from './lib/static_files.js';
+import { kCloseNoStream, kCloseStreamEnded } from './public/stream_close_codes.js';
 
 export const defaultBridgePath = fileURLToPath(new URL('../../build/bridge/corvane-sim-bridge', import.meta.url));
 const publicDir = fileURLToPath(new URL('./public', import.meta.url));

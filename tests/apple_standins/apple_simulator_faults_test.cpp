@@ -15,6 +15,7 @@
 #include "bridge/platform/virtual_simulator/virtual_simulator.h"
 #include "bridge/simruntime/sim_runtime.h"
 #include "tests/apple_standins/standin_support.h"
+#include "tests/platform/virtual_simulator_test_support.h"
 #include "tests/support/bridge_process.h"
 #include "tests/support/fake_simulator_platform.h"
 #include "tests/support/log_capture.h"
@@ -24,10 +25,10 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-constexpr const char* kPhone = "7E57DE71-CE00-4000-8000-000000000001";
-constexpr const char* kSlowBoot = "7E57DE71-CE00-4000-8000-000000000005";
-constexpr const char* kHeadless = "7E57DE71-CE00-4000-8000-000000000006";
-constexpr const char* kStaleInput = "7E57DE71-CE00-4000-8000-000000000007";
+using virtual_sim_test::kHeadless;
+using virtual_sim_test::kPhone;
+using virtual_sim_test::kSlowBoot;
+using virtual_sim_test::kStaleInput;
 
 // A queue that counts what it is given and runs it on the shared queue.
 class CountingQueue final : public platform::GlobalQueue {

@@ -238,7 +238,7 @@ struct StandinBlock {
 }
 - (id)initWithDevice:(id)device errorQueue:(dispatch_queue_t)queue errorHandler:(void (^)(NSError*))handler {
   auto cls = standin::backingClass<platform::SimIOClientClass>("SimDeviceIOClient");
-  const SimDeviceRef* backingDevice = [device respondsToSelector:@selector(standinBacking)] ? [device standinBacking] : nullptr;
+  const SimDeviceRef* backingDevice = standin::backingDevice(device);
   if (!cls || backingDevice == nullptr || handler == nil) {
     [self release];
     return nil;

@@ -30,8 +30,7 @@ Fn backingFunction(const char* symbol) {
 }
 - (id)initWithDevice:(id)device error:(NSError**)error {
   auto cls = standin::backingClass<platform::SimHIDClientClass>("SimulatorKit.SimDeviceLegacyHIDClient");
-  const platform::SimDeviceRef* backingDevice =
-      [device respondsToSelector:@selector(standinBacking)] ? [device standinBacking] : nullptr;
+  const platform::SimDeviceRef* backingDevice = standin::backingDevice(device);
   auto allocation = cls && backingDevice != nullptr ? cls->alloc() : nullptr;
   auto client = allocation ? allocation->initWithDevice(*backingDevice) : nullptr;
   if (!client || !(self = [super init])) {

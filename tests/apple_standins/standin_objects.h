@@ -16,6 +16,8 @@
 
 namespace standin {
 
+// The virtual device behind a stand-in SimDevice, borrowed from it; null for any other object.
+const platform::SimDeviceRef* backingDevice(id device);
 // An autoreleased NSError with the error's domain, code and description; nil for null.
 NSError* nsError(const platform::SimErrorRef& error);
 // Raises what the virtual simulator threw, as the frameworks raise.

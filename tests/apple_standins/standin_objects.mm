@@ -6,6 +6,10 @@
 
 namespace standin {
 
+const platform::SimDeviceRef* backingDevice(id device) {
+  return [device respondsToSelector:@selector(standinBacking)] ? [device standinBacking] : nullptr;
+}
+
 NSError* nsError(const platform::SimErrorRef& error) {
   if (!error) return nil;
   NSDictionary* info = @{NSLocalizedDescriptionKey : nsString(error->localizedDescription)};

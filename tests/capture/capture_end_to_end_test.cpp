@@ -11,6 +11,7 @@
 #include "tests/capture/stream_collector.h"
 #include "tests/support/bridge_process.h"
 #include "tests/support/h264_decoder.h"
+#include "tests/support/param_name.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ class CaptureEndToEnd : public testing::TestWithParam<testing_support::BridgeBin
 };
 
 INSTANTIATE_TEST_SUITE_P(Bridges, CaptureEndToEnd, testing::ValuesIn(testing_support::bridgeBinaries()),
-                         testing_support::BridgeBinaryName());
+                         testing_support::ParamName());
 
 TEST_P(CaptureEndToEnd, VirtualPhoneStreamsScaledPicturesStartingWithAKeyframe) {
   const uint16_t port = startedPort(kVirtualPhone);

@@ -2,6 +2,8 @@
 // the drop rule, the samples it hands out, and the pixel transfer.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <libyuv/convert.h>
+#include <libyuv/scale_argb.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +12,7 @@
 #include <thread>
 
 #include "bridge/encoder/annexb.h"
+#include "bridge/platform/x264/encode_turns.h"
 #include "bridge/platform/x264/x264_media_platform.h"
 #include "bridge/platform/x264/x264_session.h"
 #include "bridge/platform/x264/x264_settings.h"
@@ -88,6 +91,13 @@ CompressionSessionRef makeSession(Output* output, int32_t width, int32_t height,
   return session;
 }
 
+// Whether no session of the process has frames in flight: other sessions' hand-ins then
+// never wait for their turn.
+bool noFramesInFlight() {
+  const int probe = 0;
+  return platform::x264impl::encodeTurns().await(&probe, 1 << 20, 0ms);
+}
+
 int32_t encode(const CompressionSessionRef& session, const platform::SurfaceRef& surface, int64_t tick,
                bool forceKeyFrame = false) {
   platform::EncodeFrameOptions options{forceKeyFrame};
@@ -104,6 +114,7 @@ TEST(X264SessionTest, OutputRunsOnTheSessionsThreadAndCompleteWaitsForEveryFrame
     ASSERT_EQ(encode(session, surface, i), 0);
   }
   ASSERT_EQ(session->completeFrames(platform::MediaTime::invalid()), 0);
+  EXPECT_TRUE(noFramesInFlight());
   const auto frames = output.taken();
   const auto* x264 = static_cast<platform::x264impl::X264Session*>(session.get());
   EXPECT_EQ(frames.size() + x264->droppedFrames(), 6u);
@@ -161,6 +172,7 @@ TEST(X264SessionTest, InvalidateWaitsForTheRunningCallbackAndNoneRunsAfterIt) {
   output.setHold(false);
   invalidated.get();
   EXPECT_EQ(output.taken().size(), 1u);  // waiting frames were discarded
+  EXPECT_TRUE(noFramesInFlight());
 
   session->invalidate();  // harmless twice
   EXPECT_NE(encode(session, surface, 3), 0);
@@ -233,6 +245,29 @@ TEST(X264SessionTest, TrimCropsEvenlyAndWithoutTrimThePictureIsStretched) {
   EXPECT_EQ(wide.x, 0);  // output made even is a hair taller: three rows go, split evenly
   EXPECT_EQ(wide.height, 1697);
   EXPECT_EQ(wide.y, 1);
+}
+
+TEST(X264SessionTest, ScalingBandByBandGivesTheBytesOfOnePass) {
+  // Output heights that end on a whole band and on a part of one.
+  for (const auto& [width, height] : {std::pair{590, 1280}, std::pair{150, 202}}) {
+    SCOPED_TRACE(height);
+    auto surface = PatternSurface::make(1179, 2556);
+    surface->drawMoving(3);
+    const size_t lumaSize = static_cast<size_t>(width) * height;
+    std::vector<uint8_t> banded(lumaSize * 3 / 2), whole(lumaSize * 3 / 2), scaled(lumaSize * 4);
+    auto planes = [&](std::vector<uint8_t>& picture) {
+      return platform::x264impl::I420Planes{picture.data(), width, picture.data() + lumaSize, width / 2,
+                                            picture.data() + lumaSize * 5 / 4, width / 2};
+    };
+    platform::x264impl::PixelTransfer transfer(width, height);
+    ASSERT_EQ(transfer.convert(*surface, false, planes(banded)), 0);
+    libyuv::ARGBScale(surface->baseAddress(), static_cast<int>(surface->bytesPerRow()), 1179, 2556, scaled.data(),
+                      width * 4, width, height, libyuv::kFilterBilinear);
+    const auto out = planes(whole);
+    libyuv::ARGBToI420(scaled.data(), width * 4, out.y, out.strideY, out.u, out.strideU, out.v, out.strideV, width,
+                       height);
+    EXPECT_TRUE(banded == whole);
+  }
 }
 
 TEST(X264SettingsTest, DataRateLimitBecomesAVbvThatFitsEveryWindow) {

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/bridge_process.h"
+#include "tests/support/param_name.h"
 
 namespace input_test {
 

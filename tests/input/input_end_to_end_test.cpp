@@ -32,7 +32,7 @@ TEST_P(InputEndToEnd, HardwareButtonWithoutOpSendsPressAndRelease) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bridges, InputEndToEnd, testing::ValuesIn(testing_support::bridgeBinaries()),
-                         testing_support::BridgeBinaryName());
+                         testing_support::ParamName());
 
 }  // namespace
 }  // namespace input_test

@@ -116,7 +116,7 @@ TEST_P(InputEndToEnd, RightOnTheTVMovesTheFocus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bridges, InputEndToEnd, testing::ValuesIn(testing_support::bridgeBinaries()),
-                         testing_support::BridgeBinaryName());
+                         testing_support::ParamName());
 
 }  // namespace
 }  // namespace input_test

@@ -8,6 +8,7 @@
 #include "bridge/simruntime/sim_runtime.h"
 #include "tests/support/fake_simulator_platform.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/param_name.h"
 #include "tests/support/simulator_platforms.h"
 
 namespace {
@@ -69,6 +70,6 @@ TEST_P(VirtualDeviceTraitsTest, HardwareKeyboardOfAPhoneAndOfTheHeadlessDevice) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, VirtualDeviceTraitsTest, testing::ValuesIn(testing_support::simulatorPlatforms()),
-                         testing_support::SimulatorPlatformName());
+                         testing_support::ParamName());
 
 }  // namespace

@@ -104,13 +104,6 @@ struct BridgeBinary {
 };
 std::vector<BridgeBinary> bridgeBinaries();
 inline void PrintTo(const BridgeBinary& binary, std::ostream* out) { *out << binary.name; }
-// For INSTANTIATE_TEST_SUITE_P: names each instance after its program.
-struct BridgeBinaryName {
-  template <typename ParamInfo>
-  std::string operator()(const ParamInfo& info) const {
-    return info.param.name;
-  }
-};
 
 // Listening TCP sockets (IPv4 and IPv6) held by process `pid`.
 int countListeningTcpSockets(pid_t pid);

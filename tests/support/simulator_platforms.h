@@ -31,12 +31,4 @@ inline std::vector<SimulatorPlatformUnderTest> simulatorPlatforms() {
   return platforms;
 }
 
-// For INSTANTIATE_TEST_SUITE_P: names each instance after its platform.
-struct SimulatorPlatformName {
-  template <typename ParamInfo>
-  std::string operator()(const ParamInfo& info) const {
-    return info.param.name;
-  }
-};
-
 }  // namespace testing_support

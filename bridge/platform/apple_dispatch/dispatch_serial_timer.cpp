@@ -24,7 +24,7 @@
 #include <optional>
 
 #include "bridge/capture/serial_timer.h"
-#include "bridge/platform/apple_dispatch/timer_grid.h"
+#include "bridge/capture/timer_grid.h"
 
 namespace capture {
 namespace {
@@ -43,7 +43,7 @@ struct SerialTimer::State {
   std::chrono::nanoseconds leeway{0};
   Handler handler;                  // run on the queue only
   const TimerClock* clock = nullptr;
-  std::optional<platform::dispatchimpl::TimerGrid> grid;  // set by resume when polling; queue only after
+  std::optional<TimerGrid> grid;  // set by resume when polling; queue only after
 
   dispatch_queue_t queue = nullptr;    // owned; made by the constructor
   dispatch_source_t source = nullptr;  // owned; written once by resume, before the source runs

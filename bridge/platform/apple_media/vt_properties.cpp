@@ -7,24 +7,18 @@
 namespace platform::vtimpl {
 namespace {
 
+// A CFNumber of `type` holding `value`, which must be of the C type `type` names.
+template <typename V>
+CFRef<CFNumberRef> numberOf(CFNumberType type, V value) {
+  return CFRef<CFNumberRef>::adopt(CFNumberCreate(kCFAllocatorDefault, type, &value));
+}
+
 CFRef<CFNumberRef> makeNumber(const NumberPlan& number) {
   switch (number.type) {
-    case NumberPlan::Type::SInt32: {
-      const int32_t value = static_cast<int32_t>(number.integer);
-      return CFRef<CFNumberRef>::adopt(CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &value));
-    }
-    case NumberPlan::Type::SInt64: {
-      const int64_t value = number.integer;
-      return CFRef<CFNumberRef>::adopt(CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &value));
-    }
-    case NumberPlan::Type::Float32: {
-      const float value = static_cast<float>(number.real);
-      return CFRef<CFNumberRef>::adopt(CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat32Type, &value));
-    }
-    case NumberPlan::Type::Float64: {
-      const double value = number.real;
-      return CFRef<CFNumberRef>::adopt(CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &value));
-    }
+    case NumberPlan::Type::SInt32: return numberOf(kCFNumberSInt32Type, static_cast<int32_t>(number.integer));
+    case NumberPlan::Type::SInt64: return numberOf(kCFNumberSInt64Type, number.integer);
+    case NumberPlan::Type::Float32: return numberOf(kCFNumberFloat32Type, static_cast<float>(number.real));
+    case NumberPlan::Type::Float64: return numberOf(kCFNumberFloat64Type, number.real);
   }
   return {};
 }

@@ -28,8 +28,19 @@ std::optional<int> CMVideoFormat::nalUnitHeaderLength() const {
   return length;
 }
 
-CMEncodedSample::CMEncodedSample(CMSampleBufferRef sample) : sample_(sample) {
-  if (CMFormatDescriptionRef format = CMSampleBufferGetFormatDescription(sample_)) format_.emplace(format);
+int NalPrefixWidthCache::widthOf(CMFormatDescriptionRef format) {
+  if (format == nullptr) return 4;
+  if (format != format_.get()) {
+    format_ = CFRef<CMFormatDescriptionRef>::retain(format);
+    width_ = CMVideoFormat(format).nalUnitHeaderLength().value_or(4);
+  }
+  return width_;
+}
+
+CMEncodedSample::CMEncodedSample(CMSampleBufferRef sample, NalPrefixWidthCache& prefixWidths) : sample_(sample) {
+  const CMFormatDescriptionRef format = CMSampleBufferGetFormatDescription(sample_);
+  if (format != nullptr) format_.emplace(format);
+  prefixBytes_ = prefixWidths.widthOf(format);
   // Without creating one: a sample with no attachments array has none.
   if (CFArrayRef array = CMSampleBufferGetSampleAttachmentsArray(sample_, false)) {
     hasAttachments_ = true;
@@ -69,10 +80,9 @@ int32_t CMEncodedSample::dataPointer(const uint8_t** pointer, size_t* totalLengt
     data = reinterpret_cast<char*>(whole.data());
   }
 
-  const int prefix = format_ ? format_->nalUnitHeaderLength().value_or(4) : 4;
-  if (prefix != 4) {
+  if (prefixBytes_ != 4) {
     rewritten_.clear();
-    if (!widenNalLengthPrefixes(reinterpret_cast<const uint8_t*>(data), total, prefix, rewritten_))
+    if (!widenNalLengthPrefixes(reinterpret_cast<const uint8_t*>(data), total, prefixBytes_, rewritten_))
       return kMediaErrorParameter;
   } else if (!whole.empty()) {
     rewritten_ = std::move(whole);

@@ -2,7 +2,6 @@
 
 #include "bridge/platform/apple_media/cv_pixel_buffer_carrier.h"
 #include "bridge/platform/apple_media/vt_properties.h"
-#include "bridge/platform/apple_media/vt_sample.h"
 #include "bridge/platform/log.h"
 
 namespace platform::vtimpl {
@@ -89,7 +88,7 @@ void VTSession::_vtOutput(void* outputRefCon, void* sourceFrameRefCon, OSStatus 
       output.callback(output.context, sourceFrameRefCon, status, infoFlags, nullptr);
       return;
     }
-    const CMEncodedSample sample(sampleBuffer);
+    const CMEncodedSample sample(sampleBuffer, output.prefixWidths);
     output.callback(output.context, sourceFrameRefCon, status, infoFlags, &sample);
   } catch (...) {
     bridgeLog("[Encoder] output callback failed; frame dropped");

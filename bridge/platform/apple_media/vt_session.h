@@ -29,6 +29,7 @@
 #include <mutex>
 
 #include "bridge/platform/apple_media/cf_ref.h"
+#include "bridge/platform/apple_media/vt_sample.h"
 #include "bridge/platform/media_platform.h"
 
 namespace platform::vtimpl {
@@ -58,6 +59,7 @@ class VTSession final : public CompressionSession {
     void* context = nullptr;                       // immutable after construction
     std::mutex lock;                               // held while a callback runs
     bool open = true;                              // guarded by lock; false once invalidated
+    NalPrefixWidthCache prefixWidths;              // guarded by lock
   };
 
   VTSession(CompressionOutputCallback callback, void* outputContext);

@@ -25,13 +25,7 @@ class AppleDeviceSet final : public SimDeviceSet {
   explicit AppleDeviceSet(ObjcRef set) : set_(std::move(set)) {}
   std::optional<std::vector<SimDeviceRef>> devices() override {
     using Devices = std::optional<std::vector<SimDeviceRef>>;
-    return orElse(Devices{}, [&]() -> Devices {
-      id value = [set_.get() valueForKey:@"devices"];
-      if (![value isKindOfClass:[NSArray class]]) return std::nullopt;
-      std::vector<SimDeviceRef> devices;
-      for (id device in (NSArray*)value) devices.push_back(std::make_shared<AppleDevice>(ObjcRef::retaining(device)));
-      return devices;
-    });
+    return orElse(Devices{}, [&] { return wrappedElements<SimDevice, AppleDevice>([set_.get() valueForKey:@"devices"]); });
   }
 
  private:

@@ -49,11 +49,8 @@ class AppleIOClient final : public SimIOClient {
   explicit AppleIOClient(ObjcRef client) : client_(std::move(client)) {}
   std::vector<SimIOPortRef> ioPorts() override {
     return orElse(std::vector<SimIOPortRef>{}, [&] {
-      std::vector<SimIOPortRef> ports;
-      id value = [client_.get() valueForKey:@"ioPorts"];
-      if (![value isKindOfClass:[NSArray class]]) return ports;
-      for (id port in (NSArray*)value) ports.push_back(std::make_shared<AppleIOPort>(ObjcRef::retaining(port)));
-      return ports;
+      return wrappedElements<SimIOPort, AppleIOPort>([client_.get() valueForKey:@"ioPorts"])
+          .value_or(std::vector<SimIOPortRef>{});
     });
   }
 
@@ -83,7 +80,6 @@ class AppleIOClientClass final : public AppleClass<SimIOClientClass> {
       return std::make_shared<AppleIOClient>(ObjcRef::adopting(client));
     });
   }
-
 };
 
 }  // namespace

@@ -20,7 +20,6 @@ class AppleHIDClient final : public SimHIDClient {
     // A send that raises never calls its completion, so it is reported here, once, as
     // a failed send. The message stays where it is: whether the client already took it
     // over is unknown, and freeing it twice would be worse than keeping 192 bytes.
-    std::string reason;
     bool raised = orElse(true, [&] {
       [client_.get() sendWithMessage:message
                         freeWhenDone:freeWhenDone ? YES : NO
@@ -70,7 +69,6 @@ class AppleHIDClientClass final : public AppleClass<SimHIDClientClass> {
       return std::make_shared<AppleHIDClientAllocation>(ObjcRef::adopting(allocated));
     });
   }
-
 };
 
 }  // namespace

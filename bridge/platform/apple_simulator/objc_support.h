@@ -11,8 +11,11 @@
 
 #import <Foundation/Foundation.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "bridge/platform/simulator_platform.h"
 
@@ -52,6 +55,16 @@ NSString* nsString(const std::string& text);
 SimErrorRef simErrorFrom(NSError* error);
 // The reason of a raised object: an NSException's reason, "" otherwise.
 std::string reasonOf(id raised);
+
+// Each element of an array in a `Wrapper` of its own, which retains it; nullopt when
+// `value` is not an array.
+template <typename Interface, typename Wrapper>
+std::optional<std::vector<std::shared_ptr<Interface>>> wrappedElements(id value) {
+  if (![value isKindOfClass:[NSArray class]]) return std::nullopt;
+  std::vector<std::shared_ptr<Interface>> wrapped;
+  for (id element in (NSArray*)value) wrapped.push_back(std::make_shared<Wrapper>(ObjcRef::retaining(element)));
+  return wrapped;
+}
 
 // Sends what `body` sends inside @try and an autorelease pool; an Objective-C exception
 // becomes SimException with its reason. For operations that may throw.

@@ -1,21 +1,18 @@
 #include "bridge/platform/virtual_simulator/catalog.h"
 
-#include <iterator>
-
 namespace platform::virtual_sim {
 namespace {
 
 // One initialiser per device of catalog.json, in its order, made by the build.
-constexpr CatalogEntry kEntries[] = {
+constexpr auto kEntries = std::to_array<CatalogEntry>({
 #include "catalog_entries.inc"
-};
-static_assert(std::size(kEntries) == kCatalogSize, "catalog.json and kCatalogSize disagree");
+});
+static_assert(kEntries.size() == kCatalogSize, "catalog.json and kCatalogSize disagree");
 
 }  // namespace
 
 const std::array<CatalogEntry, kCatalogSize>& catalog() {
-  static constexpr std::array<CatalogEntry, kCatalogSize> entries = std::to_array(kEntries);
-  return entries;
+  return kEntries;
 }
 
 }  // namespace platform::virtual_sim

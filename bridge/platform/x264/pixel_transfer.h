@@ -4,7 +4,8 @@
 // When the sizes differ the source is scaled with libyuv, in Trim mode (keep the aspect
 // ratio, scale to cover the output, cut the excess evenly on both sides) or, without
 // Trim, stretched to the output. Scaling goes through one BGRA scratch picture at the
-// output size, then a single conversion to I420.
+// output size, band by band: each band of rows is converted to I420 right after it is
+// scaled, while it is still in the cache.
 //
 // One PixelTransfer per session; used by one thread at a time (the session's caller).
 #pragma once

@@ -1,13 +1,18 @@
 #include "bridge/platform/x264/x264_session.h"
 
+#include <chrono>
 #include <cmath>
 
 #include "bridge/platform/log.h"
+#include "bridge/platform/x264/encode_turns.h"
 #include "bridge/platform/x264/x264_sample.h"
 
 namespace platform::x264impl {
 namespace {
 constexpr int64_t kTicksPerSecond = 90000;
+// The longest a hand-in waits for its turn: longer than a phone-sized keyframe takes to
+// encode here, short enough that a stalled session costs other sessions little.
+constexpr std::chrono::milliseconds kTurnLimit{20};
 
 int64_t toTicks(MediaTime time) {
   if (!time.valid || time.timescale <= 0) return -1;
@@ -44,6 +49,7 @@ int32_t X264Session::open() {
   encoder_ = x264_encoder_open(&param_);
   if (encoder_ == nullptr) return kMediaErrorAllocation;
   x264_encoder_parameters(encoder_, &param_);
+  threads_ = param_.i_threads > 0 ? param_.i_threads : 1;
 
   x264_nal_t* nals = nullptr;
   int count = 0;
@@ -74,6 +80,7 @@ int32_t X264Session::encodeFrame(const PixelBuffer& buffer, MediaTime presentati
     if (const int32_t status = open(); status != kMediaOk) return status;
   }
   if (!buffer.surface) return kMediaErrorParameter;
+  encodeTurns().await(this, threads_, kTurnLimit);
   int64_t pts = toTicks(presentationTime);
   if (pts <= lastPts_) pts = lastPts_ + 1;  // x264 needs strictly increasing times
   bool forceKeyFrame = options != nullptr && options->forceKeyFrame;
@@ -106,6 +113,7 @@ int32_t X264Session::encodeFrame(const PixelBuffer& buffer, MediaTime presentati
       return status != kMediaOk ? status : kMediaErrorInvalidSession;
     }
     queue_.push_back({index, pts, forceKeyFrame || pendingKeyFrame_});
+    encodeTurns().setInFlight(this, threads_);
     pendingKeyFrame_ = false;
   }
   lastPts_ = pts;
@@ -125,6 +133,7 @@ void X264Session::invalidate() {
     stopping_ = true;
     for (const Job& job : queue_) freePictures_.push_back(job.picture);
     queue_.clear();
+    if (!busy_) encodeTurns().setInFlight(this, 0);  // otherwise the output thread does, once out
   }
   changed_.notify_all();
   std::lock_guard<std::mutex> join(joinLock_);
@@ -178,6 +187,7 @@ void X264Session::outputLoop() {
     hold.lock();
     freePictures_.push_back(job.picture);
     busy_ = false;
+    if (queue_.empty()) encodeTurns().setInFlight(this, 0);
     changed_.notify_all();
   }
 }

@@ -4,7 +4,9 @@
 // surface's read-only lock and queues it; the output thread encodes queued pictures in
 // order (a large picture in two slices side by side, see x264_settings.cpp) and calls
 // the output callback with each encoded sample. x264 runs without delay, so every
-// encode call yields its own frame.
+// encode call yields its own frame. Before converting, encodeFrame waits (at most 20 ms)
+// for its turn among the process's sessions (see encode_turns.h): on a 2-core machine
+// the second session of a capture tick starts once the first one's frame is out.
 //
 // Drop rule: at most kMaxQueuedFrames pictures wait for the output thread. When the
 // encoder falls behind and the queue is full, the oldest waiting picture is dropped (it
@@ -81,6 +83,7 @@ class X264Session final : public CompressionSession {
   // Caller's thread only (one at a time, see above).
   PixelTransfer transfer_;
   bool opened_ = false;     // written under lock_ as well, for setProperty
+  int threads_ = 1;         // x264's threads for one encode, known once opened
   int64_t lastPts_ = -1;    // last queued presentation time, 90 kHz
   std::mutex joinLock_;  // serialises the join of invalidate and the destructor
 

@@ -57,10 +57,6 @@ Vbv vbvForAverage(int32_t averageBitRate);
 // The x264 CRF that stands for a quality on the 0-to-1 scale.
 float crfForQuality(float quality);
 
-// The x264 threads of a width x height session on a machine with `cores` cores: slice
-// threads for large pictures when there is more than one core, otherwise one.
-int sliceThreads(int width, int height, unsigned cores);
-
 // Builds the parameters of a width x height encoder from the settings, in a fixed order.
 // Returns false when x264 rejects the preset or profile.
 bool buildX264Params(const SessionSettings& settings, int width, int height, x264_param_t* param);

@@ -3,7 +3,7 @@
 // unit delimiter, a parameter set or SEI that follows the unit's picture, or the first
 // slice of the next picture. So a unit leaves here when the next one starts arriving
 // (one frame interval later), or when flush() is called.
-import { NAL_AUD, NAL_PPS, NAL_SEI, NAL_SPS, findStartCode, isVcl, startsPicture } from '../public/h264.js';
+import { NAL_AUD, NAL_PPS, NAL_SEI, NAL_SPS, findStartCode, isVcl, startCodeBegin, startsPicture } from '../public/h264.js';
 
 // NAL unit types that may only stand before a picture of their access unit.
 function opensUnit(type) {
@@ -26,7 +26,7 @@ export class AccessUnitSplitter {
         this.#buffer = buffer.subarray(Math.max(0, buffer.length - 3));
         return [];
       }
-      buffer = buffer.subarray(code > 0 && buffer[code - 1] === 0 ? code - 1 : code);
+      buffer = buffer.subarray(startCodeBegin(buffer, code));
       this.#synced = true;
       this.#scanned = 0;
       this.#hasPicture = false;
@@ -41,7 +41,7 @@ export class AccessUnitSplitter {
       const type = buffer[header] & 0x1f;
       const vcl = isVcl(type);
       if (this.#hasPicture && (opensUnit(type) || (vcl && startsPicture(buffer, header)))) {
-        const next = code > unitStart && buffer[code - 1] === 0 ? code - 1 : code;
+        const next = startCodeBegin(buffer, code, unitStart);
         units.push(buffer.subarray(unitStart, next));
         unitStart = next;
         this.#hasPicture = false;

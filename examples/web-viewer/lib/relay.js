@@ -8,12 +8,8 @@
 // kCloseTooSlow and starts over from a keyframe when it reconnects.
 import net from 'node:net';
 import { isKeyframe } from '../public/h264.js';
+import { kCloseResync, kCloseStreamEnded, kCloseTooSlow } from '../public/stream_close_codes.js';
 import { AccessUnitSplitter } from './access_units.js';
-
-export const kCloseStreamEnded = 4001; // the bridge closed the stream, or moved it
-export const kCloseNoStream = 4004; // no stream of that kind is running
-export const kCloseTooSlow = 4008;
-export const kCloseResync = 4009; // the stream lost its framing
 
 const kMaxBuffered = 8 * 1024 * 1024;
 // A unit is complete when the next one begins; when nothing more arrives for this long,

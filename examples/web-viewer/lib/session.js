@@ -24,9 +24,8 @@ export class Session extends EventEmitter {
   #bridge = null;
   #exit = null; // {code, signal, message} of the last bridge, while none runs
   #udid = null; // device opened last, reopened after a restart
-  #localPort = null;
-  #remotePort = null;
-  #remoteRunning = false;
+  #localPort = null; // null while no local stream runs
+  #remotePort = null; // null while no remote stream runs
   #quiet;
 
   constructor({ bridgePath, responseTimeoutMs, quiet = false }) {
@@ -80,7 +79,7 @@ export class Session extends EventEmitter {
   }
 
   get remotePort() {
-    return this.#remoteRunning ? this.#remotePort : null;
+    return this.#remotePort;
   }
 
   // Starts capture of a device. Resolves with the bridge's response.
@@ -103,10 +102,9 @@ export class Session extends EventEmitter {
     const response = await this.#request(request);
     if (response.ok && request.cmd === 'start_remote_stream') {
       this.#remotePort = response.port;
-      this.#remoteRunning = true;
       this.#changed();
     } else if (response.ok && request.cmd === 'stop_remote_stream') {
-      this.#remoteRunning = false;
+      this.#remotePort = null;
       this.emit('streams', 'remote');
       this.#changed();
     }
@@ -123,7 +121,7 @@ export class Session extends EventEmitter {
       },
       udid: this.#udid,
       local: this.#localPort !== null,
-      remote: this.#remoteRunning,
+      remote: this.#remotePort !== null,
     };
   }
 
@@ -141,7 +139,6 @@ export class Session extends EventEmitter {
   #forgetStreams() {
     this.#localPort = null;
     this.#remotePort = null;
-    this.#remoteRunning = false;
     this.emit('streams', 'local');
     this.emit('streams', 'remote');
   }

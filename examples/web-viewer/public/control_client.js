@@ -1,11 +1,14 @@
 // The page's side of the control socket (see lib/control.js on the server): requests
 // answered by id, state pushed by the server, and reconnection when the socket drops.
 
+const kFirstRetryMs = 250; // after a drop, doubled on each further failure
+const kMaxRetryMs = 4000;
+
 export class ControlClient {
   #ws = null;
   #nextId = 1;
   #waiting = new Map(); // id -> resolve
-  #retryMs = 250;
+  #retryMs = kFirstRetryMs;
 
   // onState(state) for every state the server pushes; onConnection(connected) when the
   // socket opens or drops.
@@ -18,7 +21,7 @@ export class ControlClient {
     const ws = new WebSocket(`ws://${location.host}/control`);
     this.#ws = ws;
     ws.onopen = () => {
-      this.#retryMs = 250;
+      this.#retryMs = kFirstRetryMs;
       this.onConnection(true);
     };
     ws.onmessage = (event) => {
@@ -36,7 +39,7 @@ export class ControlClient {
       this.#waiting.clear();
       this.onConnection(false);
       setTimeout(() => this.connect(), this.#retryMs);
-      this.#retryMs = Math.min(this.#retryMs * 2, 4000);
+      this.#retryMs = Math.min(this.#retryMs * 2, kMaxRetryMs);
     };
   }
 

@@ -2,7 +2,6 @@
 // and the page (keyframes, decoder configuration). Plain functions over Uint8Array
 // (Node's Buffer is one); no state.
 
-export const NAL_SLICE = 1;
 export const NAL_IDR = 5;
 export const NAL_SEI = 6;
 export const NAL_SPS = 7;
@@ -21,6 +20,12 @@ export function findStartCode(bytes, from = 0) {
   return -1;
 }
 
+// Where the start code at `code` begins: one byte earlier for the 4-byte form
+// (00 00 00 01), whose leading zero is taken only when it lies after `floor`.
+export function startCodeBegin(bytes, code, floor = 0) {
+  return code > floor && bytes[code - 1] === 0 ? code - 1 : code;
+}
+
 // The NAL units of a run of Annex B bytes: [{type, offset, end}], offset being the first
 // byte after the start code (the NAL header) and end one past the unit's last byte.
 export function nalUnits(bytes) {
@@ -29,8 +34,7 @@ export function nalUnits(bytes) {
   while (code >= 0) {
     const offset = code + 3;
     const next = findStartCode(bytes, offset);
-    let end = next < 0 ? bytes.length : next;
-    if (next >= 0 && end > offset && bytes[end - 1] === 0) end--; // the 4-byte form's zero byte
+    const end = next < 0 ? bytes.length : startCodeBegin(bytes, next, offset);
     if (offset < bytes.length) units.push({ type: bytes[offset] & 0x1f, offset, end });
     code = next;
   }

@@ -4,7 +4,9 @@
 // keeps the last picture on screen with a note over it while it has none, and counts
 // frames per second. It also times a touch to the first picture that changes under it.
 import { codecString, isKeyframe, nalUnits, NAL_SPS } from './h264.js';
+import { kCloseNoStream } from './stream_close_codes.js';
 
+const kFirstRetryMs = 200; // after a drop, doubled on each further failure
 const kMaxRetryMs = 2000;
 const kStallMs = 2000; // no picture for this long while connected shows a note
 const kMaxDecodeQueue = 30; // a decoder this far behind (1 s at 30 fps) starts over from a keyframe
@@ -17,7 +19,7 @@ export class StreamView {
   #decoder = null;
   #parameterSets = null; // the SPS the decoder is configured for, as text
   #running = false;
-  #retryMs = 200;
+  #retryMs = kFirstRetryMs;
   #retryTimer = null;
   #connectedAt = 0;
   #lastFrameAt = 0;
@@ -69,7 +71,7 @@ export class StreamView {
   // Connects (again, when connected: a fresh connection starts from a keyframe).
   start() {
     this.#running = true;
-    this.#retryMs = 200;
+    this.#retryMs = kFirstRetryMs;
     this.#connect();
   }
 
@@ -111,7 +113,7 @@ export class StreamView {
       if (this.#ws !== ws) return;
       this.#close();
       if (!this.#running) return;
-      this.#setNote(event.code === 4004 ? 'Waiting for the stream…' : `Stream interrupted (${event.reason || event.code}); reconnecting…`);
+      this.#setNote(event.code === kCloseNoStream ? 'Waiting for the stream…' : `Stream interrupted (${event.reason || event.code}); reconnecting…`);
       this.#retryLater();
     };
   }
@@ -182,9 +184,9 @@ export class StreamView {
     const now = performance.now();
     this.framesDecoded++;
     this.#lastFrameAt = now;
-    this.#retryMs = 200;
+    this.#retryMs = kFirstRetryMs;
     this.#frameTimes.push(now);
-    while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
+    this.#forgetOldFrames(now);
     this.onFps(this.fps);
   }
 
@@ -247,11 +249,16 @@ export class StreamView {
 
   #watch() {
     const now = performance.now();
-    while (this.#frameTimes.length && this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
+    this.#forgetOldFrames(now);
     if (!this.#running || !this.#ws || this.#ws.readyState !== WebSocket.OPEN) return;
     this.onFps(this.fps);
     const since = Math.max(this.#lastFrameAt, this.#connectedAt);
     if (now - since > kStallMs) this.#setNote(`No picture for ${Math.round((now - since) / 1000)} s`);
+  }
+
+  // Keeps the output times of the last second only: their count is the frame rate.
+  #forgetOldFrames(now) {
+    while (this.#frameTimes[0] < now - 1000) this.#frameTimes.shift();
   }
 
   #setNote(text) {

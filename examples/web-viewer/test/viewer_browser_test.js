@@ -70,7 +70,8 @@ describe('web viewer', { timeout: 10 * 60 * 1000 }, () => {
     await viewer?.close();
   });
 
-  const clickAt = async (x, y) => {
+  // The page coordinates of (x, y), as fractions of the local picture's size.
+  const pagePointAt = async (x, y) => {
     const box = await (await page.$('#local')).boundingBox();
     return { x: box.x + x * box.width, y: box.y + y * box.height };
   };
@@ -98,7 +99,7 @@ describe('web viewer', { timeout: 10 * 60 * 1000 }, () => {
     for (let i = 0; i < samples; i++) {
       const [x, y] = [0.2 + 0.03 * i, 0.72];
       const before = await page.evaluate(() => window.viewer.touchPictureMs.length);
-      const point = await clickAt(x, y);
+      const point = await pagePointAt(x, y);
       await page.mouse.move(point.x, point.y);
       await page.mouse.down();
       await waitInPage(page, (x, y) => check.magentaAt(x, y), [x, y]);

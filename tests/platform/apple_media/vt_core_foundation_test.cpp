@@ -18,6 +18,7 @@ using platform::vtimpl::CMEncodedSample;
 using platform::vtimpl::compressionPropertyKey;
 using platform::vtimpl::makeFrameOptions;
 using platform::vtimpl::makePropertyValue;
+using platform::vtimpl::NalPrefixWidthCache;
 
 template <typename T>
 std::optional<T> numberValue(const void* number, CFNumberType type) {
@@ -105,7 +106,8 @@ TEST(VTCoreFoundation, SampleViewsReadSyncMarksParameterSetsAndTheWholeDataWithF
     CMSampleBufferRef buffer = cf_standin::makeSample(parts);
     std::optional<std::vector<bool>> marks;
     {
-      const CMEncodedSample sample(buffer);
+      NalPrefixWidthCache prefixWidths;
+      const CMEncodedSample sample(buffer, prefixWidths);
       if (const auto* attachments = sample.sampleAttachmentsArray()) {
         marks.emplace();
         for (const auto& attachment : *attachments) marks->push_back(attachment.containsNotSync);
@@ -127,7 +129,8 @@ TEST(VTCoreFoundation, SampleViewsReadSyncMarksParameterSetsAndTheWholeDataWithF
   keyframeParts.dataPieces = {{0, 0, 0, 2, 0x65, 0x88}};
   CMSampleBufferRef keyframe = cf_standin::makeSample(keyframeParts);
   {
-    const CMEncodedSample sample(keyframe);
+    NalPrefixWidthCache prefixWidths;
+    const CMEncodedSample sample(keyframe, prefixWidths);
     EXPECT_TRUE(sample.dataIsReady());
     const platform::FormatDescription* format = sample.formatDescription();
     ASSERT_NE(format, nullptr);
@@ -153,11 +156,12 @@ TEST(VTCoreFoundation, SampleViewsReadSyncMarksParameterSetsAndTheWholeDataWithF
   CMSampleBufferRef pieces = cf_standin::makeSample(piecesParts);
   CMSampleBufferRef narrow = cf_standin::makeSample(narrowParts);
   {
-    const CMEncodedSample split(pieces);
+    NalPrefixWidthCache prefixWidths;
+    const CMEncodedSample split(pieces, prefixWidths);
     EXPECT_FALSE(split.dataIsReady());
     EXPECT_EQ(split.formatDescription(), nullptr);
     EXPECT_EQ(dataOf(split), (Bytes{0, 0, 0, 3, 1, 2, 3}));
-    EXPECT_EQ(dataOf(CMEncodedSample(narrow)), (Bytes{0, 0, 0, 2, 0x41, 0x9a}));
+    EXPECT_EQ(dataOf(CMEncodedSample(narrow, prefixWidths)), (Bytes{0, 0, 0, 2, 0x41, 0x9a}));
   }
   CFRelease(pieces);
   CFRelease(narrow);

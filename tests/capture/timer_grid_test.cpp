@@ -1,10 +1,10 @@
-#include "bridge/platform/apple_dispatch/timer_grid.h"
+#include "bridge/capture/timer_grid.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using platform::dispatchimpl::TimerGrid;
+using capture::TimerGrid;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kInterval{33};

@@ -1,17 +1,16 @@
-// The schedule of a repeating timer that is driven by polling a clock rather than by the
-// system's timer: firings are due at start, start + interval, start + 2 x interval, ...
-// A run that ends past one or more due firings merges them into a single run due at
-// once, and the schedule then goes on on its original grid. This is the schedule the
-// capture timer keeps; the Grand Central Dispatch timer uses it when a test hands it a
-// clock of its own.
+// The schedule of the capture timer (serial_timer.h): firings are due at start,
+// start + interval, start + 2 x interval, ... A run that ends past one or more due
+// firings merges them into a single run due at once, and the schedule then goes on on
+// its original grid. The thread of serial_timer.cpp waits on it; the Grand Central
+// Dispatch timer polls it when a test hands it a clock of its own.
 //
-// Not synchronised: one caller at a time (the timer's serial queue).
+// Not synchronised: one caller at a time (the timer's thread or serial queue).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
-namespace platform::dispatchimpl {
+namespace capture {
 
 class TimerGrid {
  public:
@@ -47,4 +46,4 @@ class TimerGrid {
   TimePoint nextDue_;  // when that run is due
 };
 
-}  // namespace platform::dispatchimpl
+}  // namespace capture

@@ -1,0 +1,7 @@
+// The codes with which the server closes a stream WebSocket, shared by the relay that
+// closes it and the page that reconnects.
+
+export const kCloseStreamEnded = 4001; // the bridge closed the stream, or moved it
+export const kCloseNoStream = 4004; // no stream of that kind is running
+export const kCloseTooSlow = 4008; // the page fell too far behind
+export const kCloseResync = 4009; // the stream lost its framing

@@ -4,11 +4,12 @@
 // chooses (backlog 8) and starts a detached accept thread that owns the listening
 // socket and a reference to the hub. Every accepted connection gets a small send buffer
 // (so a client that stops reading shows as falling behind within a fraction of a
-// second, not after megabytes), is appended to the hub
-// (which owns it from then on) and makes the hub request a keyframe. The server is
-// never closed by a command; its thread ends only when the listening socket itself has
-// become unusable, and then says so through the start's `listening` flag. Transient accept errors are retried at once, resource exhaustion
-// after a short back-off, so a server keeps accepting for the life of the process.
+// second, not after megabytes), is appended to the hub (which owns it from then on)
+// and makes the hub request a keyframe. The server is never closed by a command; its
+// thread ends only when the listening socket itself has become unusable, and then says
+// so through the start's `listening` flag. Transient accept errors are retried at once,
+// resource exhaustion after a short back-off, so a server keeps accepting for the life
+// of the process.
 #pragma once
 
 #include <atomic>

@@ -20,17 +20,27 @@ using nlohmann::json;
 using testing_support::BridgeProcess;
 using testing_support::TcpClient;
 
-void expectCleanStream(const soak::StreamCheck& check, size_t minimumUnits) {
+// Checks that every access unit of `stream` decodes, and that there are at least
+// `minimumUnits` of them; returns the check.
+soak::StreamCheck expectCleanStream(const std::string& stream, size_t minimumUnits) {
+  const soak::StreamCheck check = soak::checkStream(stream);
   EXPECT_GE(check.accessUnits, minimumUnits);
   EXPECT_EQ(check.decodedFrames, check.accessUnits) << check.firstProblem;
   EXPECT_EQ(check.decodeErrors, 0) << check.firstProblem;
   EXPECT_EQ(check.keyframesWithoutParameterSets, 0) << check.firstProblem;
+  return check;
 }
 
 // As expectCleanStream, with no access unit lost after the first keyframe either.
-void expectWholeStream(const soak::StreamCheck& check, size_t minimumUnits) {
-  expectCleanStream(check, minimumUnits);
+void expectWholeStream(const std::string& stream, size_t minimumUnits) {
+  const soak::StreamCheck check = expectCleanStream(stream, minimumUnits);
   EXPECT_EQ(check.frameNumberGaps, 0) << check.firstProblem;
+}
+
+// Ends the bridge's input and expects it to exit cleanly.
+void expectCleanExit(BridgeProcess& bridge) {
+  bridge.closeStdin();
+  EXPECT_EQ(bridge.waitForExit(), 0);
 }
 
 TEST(StreamSoak, ClientChurnLeaksNoDescriptorAndLosesNothingForASteadyClient) {
@@ -65,10 +75,8 @@ TEST(StreamSoak, ClientChurnLeaksNoDescriptorAndLosesNothingForASteadyClient) {
   ASSERT_TRUE(steady.waitForAccessUnits(10));
   steady.stop();
 
-  const soak::StreamCheck check = soak::checkStream(steady.bytes());
-  expectWholeStream(check, 10);
-  bridge.closeStdin();
-  EXPECT_EQ(bridge.waitForExit(), 0);
+  expectWholeStream(steady.bytes(), 10);
+  expectCleanExit(bridge);
 }
 
 TEST(StreamSoak, ClientsThatNeverReadDoNotHoldUpWatchersOrStopCapture) {
@@ -107,10 +115,9 @@ TEST(StreamSoak, ClientsThatNeverReadDoNotHoldUpWatchersOrStopCapture) {
   first.stop();
   second.stop();
   // Sanitizer builds on a busy machine may deliver only a few pictures meanwhile.
-  expectCleanStream(soak::checkStream(first.bytes()), 3);
-  expectCleanStream(soak::checkStream(second.bytes()), 3);
-  bridge.closeStdin();
-  EXPECT_EQ(bridge.waitForExit(), 0);
+  expectCleanStream(first.bytes(), 3);
+  expectCleanStream(second.bytes(), 3);
+  expectCleanExit(bridge);
 }
 
 // Whole access units in `stream` from its first keyframe on (the last may be partial).
@@ -144,10 +151,8 @@ TEST(StreamSoak, FourClientsThatNeverReadAreDroppedWhileAWatcherLosesNothing) {
   EXPECT_EQ(droppedClientLines(bridge), 4u);  // the watcher was never dropped
   watcher.stop();
 
-  const soak::StreamCheck check = soak::checkStream(watcher.bytes());
-  expectWholeStream(check, units + 10);
-  bridge.closeStdin();
-  EXPECT_EQ(bridge.waitForExit(), 0);
+  expectWholeStream(watcher.bytes(), units + 10);
+  expectCleanExit(bridge);
 }
 
 TEST(StreamSoak, ClientThatPausesASecondThenReadsGetsEveryAccessUnitAndDecodes) {
@@ -170,10 +175,8 @@ TEST(StreamSoak, ClientThatPausesASecondThenReadsGetsEveryAccessUnitAndDecodes) 
   EXPECT_EQ(droppedClientLines(bridge), 0u);
   client.close();  // before the slow check, which would leave it unread for long
 
-  const soak::StreamCheck check = soak::checkStream(received);
-  expectWholeStream(check, 10);
-  bridge.closeStdin();
-  EXPECT_EQ(bridge.waitForExit(), 0);
+  expectWholeStream(received, 10);
+  expectCleanExit(bridge);
 }
 
 TEST(StreamSoak, RemoteStreamRestartsAndRetunesKeepEveryAccessUnitDecodable) {
@@ -225,10 +228,8 @@ TEST(StreamSoak, RemoteStreamRestartsAndRetunesKeepEveryAccessUnitDecodable) {
   EXPECT_EQ(soak::parsedResponse(bridge.request(R"({"cmd":"stop_remote_stream"})")), (json{{"ok", true}}));
   remote.stop();
 
-  const soak::StreamCheck check = soak::checkStream(remote.bytes());
-  expectCleanStream(check, 10);
-  bridge.closeStdin();
-  EXPECT_EQ(bridge.waitForExit(), 0);
+  expectCleanStream(remote.bytes(), 10);
+  expectCleanExit(bridge);
 }
 
 }  // namespace

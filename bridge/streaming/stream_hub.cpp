@@ -102,9 +102,6 @@ void StreamHub::broadcast(std::span<const uint8_t> data) {
   {
     std::lock_guard<std::mutex> hold(lock_);
     auto queue = [&](const ClientRef& client, size_t alreadySent) {
-      // A backlog that starts here, including one the drainer emptied since the first
-      // look above, is one the drainer is not waiting on yet.
-      wake = wake || client->backlog.empty();
       _appendToBacklog(*client, PendingUnit{unit, now}, alreadySent);
       if (const auto overflow = _backlogOverflow(*client, now)) {
         overflows.push_back(*overflow);
@@ -116,7 +113,8 @@ void StreamHub::broadcast(std::span<const uint8_t> data) {
       if (write.outcome == SendOutcome::kFailed) {
         _unlist(write.client, closing);
       } else if (write.outcome == SendOutcome::kWouldBlock) {
-        queue(write.client, write.written);
+        queue(write.client, write.written);  // the backlog starts: the drainer must look
+        wake = true;
       }
     }
     for (const ClientRef& client : queued) {

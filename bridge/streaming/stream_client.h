@@ -37,6 +37,12 @@ struct StreamClient {
   std::deque<PendingUnit> backlog;   // whole access units not yet wholly written, oldest first
   size_t frontSent = 0;              // bytes of backlog.front() already written
   size_t backlogBytes = 0;           // bytes of the backlog not yet written
+  // A thread (broadcast or the drainer) is writing to the socket: it claimed the client
+  // under the lock and releases it under the lock, so one thread writes at a time.
+  bool writing = false;
+  // The drainer passed the client over while broadcast was writing it; broadcast then
+  // wakes the drainer if it leaves a backlog.
+  bool drainerSkipped = false;
 };
 
 // Backlog bookkeeping; the caller holds the owning hub's lock.

@@ -66,11 +66,14 @@ std::vector<int> StreamHub::clients() const {
 
 void StreamHub::broadcast(std::span<const uint8_t> data) {
   if (data.empty()) return;
-  // Clients with no backlog are written here; the others queue the unit behind their
-  // backlog, which the drainer writes as their sockets drain (their sockets were full
-  // when their backlog started, so a write here would find them full again).
+  // Every client the drainer is not writing at this moment is claimed and written here:
+  // its backlog first, then the new unit. The others queue the unit behind their
+  // backlog, which the drainer goes on writing.
   struct Write {
     ClientRef client;
+    std::vector<PendingUnit> backlog;  // as claimed; nobody else changes it meanwhile
+    size_t offset;                     // frontSent as claimed
+    size_t backlogBytes;               // backlogBytes as claimed
     size_t written = 0;
     SendOutcome outcome = SendOutcome::kDone;
   };
@@ -80,16 +83,18 @@ void StreamHub::broadcast(std::span<const uint8_t> data) {
     std::lock_guard<std::mutex> hold(lock_);
     writes.reserve(clients_.size());
     for (const ClientRef& client : clients_) {
-      if (client->backlog.empty()) {
-        writes.push_back(Write{client});
-      } else {
+      if (client->writing) {
         queued.push_back(client);
+        continue;
       }
+      client->writing = true;
+      writes.push_back(Write{client, {client->backlog.begin(), client->backlog.end()}, client->frontSent,
+                             client->backlogBytes});
     }
   }
   bool unitLeft = !queued.empty();
   for (Write& write : writes) {
-    write.outcome = _sendUnitsWithoutBlocking(write.client->fd, {}, 0, data, write.written);
+    write.outcome = _sendUnitsWithoutBlocking(write.client->fd, write.backlog, write.offset, data, write.written);
     unitLeft = unitLeft || write.outcome == SendOutcome::kWouldBlock;
   }
 
@@ -101,24 +106,32 @@ void StreamHub::broadcast(std::span<const uint8_t> data) {
   bool wake = false;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    auto queue = [&](const ClientRef& client, size_t alreadySent) {
-      _appendToBacklog(*client, PendingUnit{unit, now}, alreadySent);
+    auto checkOverflow = [&](const ClientRef& client) {
       if (const auto overflow = _backlogOverflow(*client, now)) {
         overflows.push_back(*overflow);
         _unlist(client, closing);
       }
     };
-    for (const Write& write : writes) {
-      if (!write.client->listed) continue;  // dropped meanwhile by another thread
+    for (Write& write : writes) {
+      const ClientRef& client = write.client;
+      client->writing = false;
+      const bool drainerSkipped = std::exchange(client->drainerSkipped, false);
+      if (!client->listed) continue;  // dropped meanwhile by another thread
       if (write.outcome == SendOutcome::kFailed) {
-        _unlist(write.client, closing);
-      } else if (write.outcome == SendOutcome::kWouldBlock) {
-        queue(write.client, write.written);  // the backlog starts: the drainer must look
-        wake = true;
+        _unlist(client, closing);
+        continue;
       }
+      _consumeBacklog(*client, std::min(write.written, write.backlogBytes));
+      if (write.outcome == SendOutcome::kDone) continue;
+      // The backlog is now what this write left of it, empty when it all went out.
+      _appendToBacklog(*client, PendingUnit{unit, now}, write.written - std::min(write.written, write.backlogBytes));
+      wake = wake || write.backlog.empty() || drainerSkipped;
+      checkOverflow(client);
     }
     for (const ClientRef& client : queued) {
-      if (client->listed) queue(client, 0);
+      if (!client->listed) continue;
+      _appendToBacklog(*client, PendingUnit{unit, now}, 0);
+      checkOverflow(client);
     }
   }
   for (const BacklogOverflow& overflow : overflows) _logBacklogOverflow(overflow);

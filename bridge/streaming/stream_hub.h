@@ -8,20 +8,22 @@
 //
 // Threads.
 // - The delivery thread (the stream's frame callback) calls broadcast, one access unit
-//   at a time. broadcast never waits for a socket: it writes the new unit to each client
-//   that has no backlog, as far as its socket takes it at once, and keeps the rest for
-//   that client; a client with a backlog gets the unit queued behind it.
+//   at a time. broadcast never waits for a socket: it writes what each client's socket
+//   takes at once (the client's backlog first, then the new unit) and keeps the rest
+//   for that client.
 // - One drainer thread per hub, started by the constructor and stopped by the
 //   destructor, waits (poll) on the sockets of the clients that have a backlog and
-//   writes their backlogs as their sockets drain, whether or not new units arrive.
+//   writes their backlog as their sockets drain, also when no new access unit arrives.
 //   It also drops clients whose backlog has grown too old. There is no thread per client.
 // - Accept threads call addClient, which also drops clients whose peer has closed.
-// One thread writes to a client at a time, chosen by its backlog under the lock:
-// broadcast writes only clients whose backlog is empty, and only broadcast starts a
-// backlog; the drainer writes only clients with a backlog, taking it as it was then,
-// and only the drainer shrinks it (a drop empties it) while broadcast appends behind it.
-// So a client's bytes go out whole and in order. The lock guards the client list and every backlog;
-// it is never held during socket I/O (sends, polls, peeks, closes) or while logging.
+// One thread writes to a client at a time: a writer claims the client under the lock
+// and releases it under the lock once its write returns. broadcast writes every client
+// the drainer is not writing at that moment and queues the unit behind the backlog of
+// one it is; the drainer writes only backlogged clients that broadcast is not writing.
+// A writer takes the backlog as it was when claimed and only broadcast appends to it,
+// so a client's bytes go out whole and in order. The lock guards the client list, every
+// backlog and the claims; it is never held during socket I/O (sends, polls, peeks,
+// closes) or while logging.
 //
 // Drop rule. What a client's socket does not take at once is kept for it, as whole
 // access units in order (each unit is stored once and shared by every client it waits

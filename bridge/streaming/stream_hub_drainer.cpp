@@ -42,6 +42,11 @@ void StreamHub::_drainLoop() {
         if (client->backlog.empty()) continue;
         const Clock::time_point deadline = client->backlog.front().broadcastAt + kClientBacklogMaxAge;
         firstDeadline = firstDeadline ? std::min(*firstDeadline, deadline) : deadline;
+        // broadcast is writing it: it wakes the drainer if it leaves a backlog.
+        if (client->writing) {
+          client->drainerSkipped = true;
+          continue;
+        }
         waiting.push_back(client);
       }
     }
@@ -63,8 +68,8 @@ void StreamHub::_drainLoop() {
 }
 
 void StreamHub::_drainClients(const std::vector<ClientRef>& ready) {
-  // What each client's backlog holds now: broadcast only appends behind these units while
-  // they are written, and writes to no client with a backlog.
+  // What each client's backlog holds now, claimed for writing: broadcast only appends
+  // behind these units while they are written, and writes to none of these clients.
   struct Drain {
     const ClientRef* client;
     std::vector<PendingUnit> units;
@@ -78,6 +83,11 @@ void StreamHub::_drainClients(const std::vector<ClientRef>& ready) {
     std::lock_guard<std::mutex> hold(lock_);
     for (const ClientRef& client : ready) {
       if (!client->listed || client->backlog.empty()) continue;
+      if (client->writing) {
+        client->drainerSkipped = true;
+        continue;
+      }
+      client->writing = true;
       drains.push_back(Drain{&client, {client->backlog.begin(), client->backlog.end()}, client->frontSent, 0,
                             SendOutcome::kDone});
     }
@@ -89,6 +99,7 @@ void StreamHub::_drainClients(const std::vector<ClientRef>& ready) {
   std::lock_guard<std::mutex> hold(lock_);
   for (const Drain& drain : drains) {
     const ClientRef& client = *drain.client;
+    client->writing = false;
     if (!client->listed) continue;
     if (drain.outcome == SendOutcome::kFailed) {
       _unlist(client, closing);

@@ -249,7 +249,9 @@ TEST(X264SessionTest, TrimCropsEvenlyAndWithoutTrimThePictureIsStretched) {
 
 TEST(X264SessionTest, ScalingBandByBandGivesTheBytesOfOnePass) {
   // Output heights that end on a whole band and on a part of one.
-  for (const auto& [width, height] : {std::pair{590, 1280}, std::pair{150, 202}}) {
+  for (const auto& size : {std::pair{590, 1280}, std::pair{150, 202}}) {
+    const int width = size.first;
+    const int height = size.second;
     SCOPED_TRACE(height);
     auto surface = PatternSurface::make(1179, 2556);
     surface->drawMoving(3);

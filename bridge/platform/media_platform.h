@@ -131,8 +131,9 @@ class CompressionSession {
   // Returns 0 when the property took effect. Called with the encoder lock held.
   virtual int32_t setProperty(CompressionProperty key, const PropertyValue& value) = 0;
   virtual int32_t prepareToEncodeFrames() = 0;
-  // Hands one frame to the encoder and returns without waiting for it. `options` may be
-  // null. The buffer is borrowed for the call only.
+  // Hands one frame to the encoder and returns without waiting for it to be encoded; it
+  // may wait a short, bounded time for other sessions' frames (at most 20 ms on x264).
+  // `options` may be null. The buffer is borrowed for the call only.
   virtual int32_t encodeFrame(const PixelBuffer& buffer, MediaTime presentationTime,
                               MediaTime duration, const EncodeFrameOptions* options) = 0;
   // Returns once every frame handed in so far has passed through the output callback.

@@ -22,25 +22,11 @@
 #include "tests/support/bridge_process.h"
 #include "tests/support/eventually.h"
 #include "tests/support/h264_decoder.h"
+#include "tests/support/sanitizer_scale.h"
 
 namespace soak {
 
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define CORVANE_SOAK_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-#define CORVANE_SOAK_SANITIZED 1
-#endif
-#endif
-
-// The loop counts below are the full figures in a normal build. Sanitizer builds run the
-// bridge several times slower on a shared machine, so they divide the counts by this to
-// stay within about a minute per test.
-#ifdef CORVANE_SOAK_SANITIZED
-inline constexpr int kSanitizerDivisor = 5;
-#else
-inline constexpr int kSanitizerDivisor = 1;
-#endif
+using testing_support::kSanitizerDivisor;
 
 inline constexpr const char* kPhone = "7E57DE71-CE00-4000-8000-000000000001";
 inline constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";

@@ -57,7 +57,7 @@ int32_t PixelTransfer::convert(Surface& surface, bool trim, const I420Planes& ou
     scaled_.resize(static_cast<size_t>(scaledStride) * outputHeight_);
     // Each band is the same part of the one whole scaled picture (libyuv scales a
     // clipped part of the output exactly as it scales the whole).
-    for (int y = 0; y < outputHeight_; y += kBandRows) {
+    for (int y = 0; y < outputHeight_ && result == 0; y += kBandRows) {
       const int rows = std::min(kBandRows, outputHeight_ - y);
       result = libyuv::ARGBScaleClip(source, stride, rect.width, rect.height, scaled_.data(), scaledStride,
                                      outputWidth_, outputHeight_, 0, y, outputWidth_, rows, libyuv::kFilterBilinear);

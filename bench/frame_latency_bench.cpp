@@ -47,6 +47,7 @@
 #include "bench/bench_support.h"
 #include "bridge/capture/capture.h"
 #include "bridge/control/process_start.h"
+#include "bridge/encoder/annexb.h"
 #include "bridge/encoder/encoder_state.h"
 #include "bridge/encoder/remote_stream.h"
 #include "bridge/platform/media_platform.h"
@@ -102,11 +103,15 @@ int64_t tickOf(platform::MediaTime pts) {
   return pts.valid && pts.timescale > 0 ? (pts.value * 30 + pts.timescale / 2) / pts.timescale : -1;
 }
 
-// Notes the moment `field` of a tick's marks, when the tick is known.
-void mark(int64_t tick, Clock::time_point TickMarks::*field) {
+// Notes the moment `field` of a tick's marks, when the tick is known, and whether the
+// tick's frame became a keyframe.
+void mark(int64_t tick, Clock::time_point TickMarks::*field, bool keyFrame = false) {
   const auto now = Clock::now();
   std::lock_guard<std::mutex> hold(g_marksLock);
-  if (tick >= 0 && static_cast<size_t>(tick) < g_tickTimes.size()) g_tickTimes[static_cast<size_t>(tick)].*field = now;
+  if (tick < 0 || static_cast<size_t>(tick) >= g_tickTimes.size()) return;
+  TickMarks& marks = g_tickTimes[static_cast<size_t>(tick)];
+  marks.*field = now;
+  marks.keyFrame = marks.keyFrame || keyFrame;
 }
 
 // The real session behind a pass-through that notes when the local session's
@@ -138,12 +143,7 @@ void notingOutputCallback(void* outputContext, void* frameContext, int32_t statu
   const auto* x264Sample = dynamic_cast<const platform::x264impl::X264EncodedSample*>(sample);
   const int64_t tick = x264Sample != nullptr ? tickOf(x264Sample->presentationTime()) : -1;
   if (output->local) {
-    mark(tick, &TickMarks::output);
-    const auto* attachments = sample != nullptr ? sample->sampleAttachmentsArray() : nullptr;
-    if (attachments != nullptr && !attachments->empty() && !attachments->front().containsNotSync) {
-      std::lock_guard<std::mutex> hold(g_marksLock);
-      if (tick >= 0 && static_cast<size_t>(tick) < g_tickTimes.size()) g_tickTimes[static_cast<size_t>(tick)].keyFrame = true;
-    }
+    mark(tick, &TickMarks::output, sample != nullptr && encoder::isKeyFrameSample(*sample));
     g_outputTick.store(tick, std::memory_order_relaxed);
   }
   output->callback(output->context, frameContext, status, infoFlags, sample);

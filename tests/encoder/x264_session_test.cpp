@@ -247,13 +247,14 @@ TEST(X264SessionTest, TrimCropsEvenlyAndWithoutTrimThePictureIsStretched) {
   EXPECT_EQ(wide.y, 1);
 }
 
-TEST(X264SessionTest, ScalingBandByBandGivesTheBytesOfOnePass) {
-  // Output heights that end on a whole band and on a part of one.
-  for (const auto& size : {std::pair{590, 1280}, std::pair{150, 202}}) {
+TEST(X264SessionTest, ConversionByBandsAndHalvesGivesTheBytesOfOnePass) {
+  // Output heights that end on a whole band and on a part of one; large pictures, scaled
+  // and not, are converted in two halves on two threads.
+  for (const auto& size : {std::pair{590, 1280}, std::pair{150, 202}, std::pair{884, 1920}, std::pair{1180, 2556}}) {
     const int width = size.first;
     const int height = size.second;
     SCOPED_TRACE(height);
-    auto surface = PatternSurface::make(1179, 2556);
+    auto surface = PatternSurface::make(1180, 2556);
     surface->drawMoving(3);
     const size_t lumaSize = static_cast<size_t>(width) * height;
     std::vector<uint8_t> banded(lumaSize * 3 / 2), whole(lumaSize * 3 / 2), scaled(lumaSize * 4);
@@ -263,7 +264,7 @@ TEST(X264SessionTest, ScalingBandByBandGivesTheBytesOfOnePass) {
     };
     platform::x264impl::PixelTransfer transfer(width, height);
     ASSERT_EQ(transfer.convert(*surface, false, planes(banded)), 0);
-    libyuv::ARGBScale(surface->baseAddress(), static_cast<int>(surface->bytesPerRow()), 1179, 2556, scaled.data(),
+    libyuv::ARGBScale(surface->baseAddress(), static_cast<int>(surface->bytesPerRow()), 1180, 2556, scaled.data(),
                       width * 4, width, height, libyuv::kFilterBilinear);
     const auto out = planes(whole);
     libyuv::ARGBToI420(scaled.data(), width * 4, out.y, out.strideY, out.u, out.strideU, out.v, out.strideV, width,

@@ -5,16 +5,20 @@
 // ratio, scale to cover the output, cut the excess evenly on both sides) or, without
 // Trim, stretched to the output. Scaling goes through one BGRA scratch picture at the
 // output size, band by band: each band of rows is converted to I420 right after it is
-// scaled, while it is still in the cache.
+// scaled, while it is still in the cache. Large pictures are converted in two halves at
+// once: the upper on the caller's thread, the lower on a helper thread of the transfer's
+// own, which convert returns only after.
 //
 // One PixelTransfer per session; used by one thread at a time (the session's caller).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "bridge/platform/surface.h"
+#include "bridge/platform/x264/helper_thread.h"
 
 namespace platform::x264impl {
 
@@ -40,16 +44,22 @@ struct I420Planes {
 
 class PixelTransfer {
  public:
-  PixelTransfer(int outputWidth, int outputHeight) : outputWidth_(outputWidth), outputHeight_(outputHeight) {}
+  PixelTransfer(int outputWidth, int outputHeight);
+  ~PixelTransfer();
 
   // Locks the surface read-only, converts it into `out` and unlocks it. Returns 0, or the
   // lock's failure status, or kMediaErrorParameter for a surface without pixels.
   int32_t convert(Surface& surface, bool trim, const I420Planes& out);
 
  private:
+  // Rows first..last of the output from the source rectangle `rect`; 0 or libyuv's failure.
+  int convertRows(const uint8_t* source, int stride, const SourceRect& rect, int first, int last,
+                  const I420Planes& out);
+
   const int outputWidth_;
   const int outputHeight_;
   std::vector<uint8_t> scaled_;  // BGRA at the output size; reused from frame to frame
+  std::unique_ptr<HelperThread> helper_;  // converts the lower half of large pictures
 };
 
 }  // namespace platform::x264impl

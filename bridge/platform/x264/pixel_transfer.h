@@ -58,7 +58,9 @@ class PixelTransfer {
 
   const int outputWidth_;
   const int outputHeight_;
-  std::vector<uint8_t> scaled_;  // BGRA at the output size; reused from frame to frame
+  // BGRA at the output size, reused from frame to frame. Sized by convert before the
+  // helper starts; during a split conversion each thread writes only its own rows.
+  std::vector<uint8_t> scaled_;
   std::unique_ptr<HelperThread> helper_;  // converts the lower half of large pictures
 };
 

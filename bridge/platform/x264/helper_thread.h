@@ -31,7 +31,7 @@ class HelperThread {
   std::mutex lock_;
   std::condition_variable changed_;
   std::function<void()> task_;  // guarded by lock_; empty once run
-  bool busy_ = false;           // guarded by lock_; a task was handed in and has not run yet
+  bool busy_ = false;           // guarded by lock_; a task was handed in and has not finished
   bool stopping_ = false;       // guarded by lock_
   std::thread thread_;          // last: starts once the fields above exist
 };

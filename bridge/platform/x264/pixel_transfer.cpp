@@ -4,9 +4,9 @@
 #include <libyuv/scale_argb.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "bridge/platform/media_platform.h"
+#include "bridge/platform/x264/x264_settings.h"
 
 namespace platform::x264impl {
 namespace {
@@ -14,16 +14,14 @@ namespace {
 // picture) is still in the cache when it is converted, rather than written out to
 // memory and read back. Even, so that each band starts on a chroma row.
 constexpr int kBandRows = 64;
-// Pictures from this size up are converted in two halves on two threads when the machine
-// has more than one core. On the 2-core build machine this took a phone-sized local
-// picture's conversion (1179x2556 to 884x1920) from 7.4 to 4.5 ms, and the frame's
-// hand-in from 5.9 to 3.5 ms in the pipeline. Smaller outputs stay on one thread.
-constexpr int64_t kSplitMinPixels = 1000000;
 }  // namespace
 
+// Large outputs, the ones x264 also encodes in slices, are converted in two halves on two
+// threads. On the 2-core build machine this took a phone-sized local picture's conversion
+// (1179x2556 to 884x1920) from 7.4 to 4.5 ms, and the frame's hand-in from 5.9 to 3.5 ms
+// in the pipeline.
 PixelTransfer::PixelTransfer(int outputWidth, int outputHeight) : outputWidth_(outputWidth), outputHeight_(outputHeight) {
-  if (static_cast<int64_t>(outputWidth) * outputHeight >= kSplitMinPixels && std::thread::hardware_concurrency() > 1)
-    helper_ = std::make_unique<HelperThread>();
+  if (usesTwoThreads(outputWidth, outputHeight)) helper_ = std::make_unique<HelperThread>();
 }
 PixelTransfer::~PixelTransfer() = default;
 

@@ -42,12 +42,6 @@ void routeX264Log(void*, int level, const char* format, va_list args) {
   bridgeLog("[Encoder] x264: %s", text);
 }
 
-// The x264 threads of a width x height session on a machine with `cores` cores: slice
-// threads for large pictures when there is more than one core, otherwise one.
-int sliceThreads(int width, int height, unsigned cores) {
-  const bool large = static_cast<int64_t>(width) * height >= kSlicedMinPixels;
-  return large && cores > 1 ? kSliceThreads : 1;
-}
 
 // Zero latency: no B-frames, no lookahead, no frame threads, so each frame handed to
 // x264 comes out of the same encode call (no reordering, no delay). Sliced threads for
@@ -62,7 +56,7 @@ void applyLowLatency(int width, int height, x264_param_t* param) {
   param->rc.i_lookahead = 0;
   param->i_sync_lookahead = 0;
   param->rc.b_mb_tree = 0;
-  param->i_threads = sliceThreads(width, height, std::thread::hardware_concurrency());
+  param->i_threads = usesTwoThreads(width, height) ? kSliceThreads : 1;
   param->b_sliced_threads = param->i_threads > 1 ? 1 : 0;
   param->i_lookahead_threads = param->i_threads;
 }
@@ -164,6 +158,10 @@ Vbv vbvForLimit(const DataRateLimits& limits, int32_t averageBitRate) {
 
 Vbv vbvForAverage(int32_t averageBitRate) {
   return vbvForLimit({averageBitRate * 3LL / 16, 1.0}, averageBitRate);
+}
+
+bool usesTwoThreads(int width, int height) {
+  return static_cast<int64_t>(width) * height >= kSlicedMinPixels && std::thread::hardware_concurrency() > 1;
 }
 
 float crfForQuality(float quality) {

@@ -54,6 +54,10 @@ Vbv vbvForLimit(const DataRateLimits& limits, int32_t averageBitRate);
 // VBV for an average bitrate without a data-rate limit: 1.5 times the average per second.
 Vbv vbvForAverage(int32_t averageBitRate);
 
+// Whether a width x height picture is worked on by two threads (x264's slices and the
+// conversion's two halves): a large picture on a machine with more than one core.
+bool usesTwoThreads(int width, int height);
+
 // The x264 CRF that stands for a quality on the 0-to-1 scale.
 float crfForQuality(float quality);
 

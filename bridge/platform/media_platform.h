@@ -132,7 +132,8 @@ class CompressionSession {
   virtual int32_t setProperty(CompressionProperty key, const PropertyValue& value) = 0;
   virtual int32_t prepareToEncodeFrames() = 0;
   // Hands one frame to the encoder and returns without waiting for it to be encoded; it
-  // may wait a short, bounded time for other sessions' frames (at most 20 ms on x264).
+  // may wait for other sessions' frames, for at most a short time that each platform
+  // states with its sessions.
   // `options` may be null. The buffer is borrowed for the call only.
   virtual int32_t encodeFrame(const PixelBuffer& buffer, MediaTime presentationTime,
                               MediaTime duration, const EncodeFrameOptions* options) = 0;

@@ -93,10 +93,7 @@ CompressionSessionRef makeSession(Output* output, int32_t width, int32_t height,
 
 // Whether no session of the process has frames in flight: other sessions' hand-ins then
 // never wait for their turn.
-bool noFramesInFlight() {
-  const int probe = 0;
-  return platform::x264impl::encodeTurns().await(&probe, 1 << 20, 0ms);
-}
+bool noFramesInFlight() { return platform::x264impl::encodeTurns().idle(); }
 
 int32_t encode(const CompressionSessionRef& session, const platform::SurfaceRef& surface, int64_t tick,
                bool forceKeyFrame = false) {

@@ -8,13 +8,18 @@ namespace platform::x264impl {
 bool EncodeTurns::roomFor(const void* session, int threads) const {
   int others = 0;
   for (const auto& [other, busy] : inFlight_)
-    if (other != session) others += busy;
+    if (other != session && busy >= threads) others += busy;
   return others == 0 || static_cast<unsigned>(others + threads) <= cores_;
 }
 
 bool EncodeTurns::await(const void* session, int threads, std::chrono::milliseconds limit) {
   std::unique_lock<std::mutex> hold(lock_);
   return changed_.wait_for(hold, limit, [&] { return roomFor(session, threads); });
+}
+
+bool EncodeTurns::idle() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return inFlight_.empty();
 }
 
 void EncodeTurns::setInFlight(const void* session, int threads) {

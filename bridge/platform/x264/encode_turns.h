@@ -9,6 +9,14 @@
 // not leave room for its own; it waits at most a set time, so a slow or stalled encode
 // never holds a caller up for longer than that.
 //
+// Turns go one way between sessions of different sizes: a hand-in waits only for
+// sessions whose encodes use at least as many threads as its own, never for smaller
+// ones. The larger picture is the local stream's; when the machine is slow, the smaller
+// session's encode can run past the next capture tick, and waiting for the rest of it
+// held up the local stream's next frame by up to the whole of that encode (its latency
+// went from about 15 to 35 ms with the remote stream running), while the smaller encode
+// keeps only one core busy.
+//
 // A session tells the turns whether it has frames in flight (queued or being encoded)
 // and how many threads its encode uses; it asks for a turn before converting a frame.
 //
@@ -28,10 +36,13 @@ class EncodeTurns {
  public:
   explicit EncodeTurns(unsigned cores) : cores_(cores) {}
 
-  // Waits until the other sessions' frames in flight leave room for `threads` more
-  // threads on the cores (or none are in flight), or until `limit` has passed. True
-  // when the turn came within the limit.
+  // Waits until the frames in flight of the other sessions using at least `threads`
+  // threads leave room for `threads` more on the cores (or none are in flight), or
+  // until `limit` has passed. True when the turn came within the limit.
   bool await(const void* session, int threads, std::chrono::milliseconds limit);
+
+  // Whether no session has frames in flight.
+  bool idle();
 
   // The session now has frames in flight using `threads` threads, or none (0). A
   // session that goes away reports 0 first.

@@ -27,6 +27,7 @@ ran=0
 # program, arguments, time limit in seconds; a program may run more than once with other
 # arguments (its log then carries a tag: program@tag)
 programs=(
+  "host_speed_bench||60"
   "roundtrip_bench|5000 3|120"
   "fanout_bench|500|120"
   "encode_bench|5 scrolling|150"
@@ -36,6 +37,7 @@ programs=(
   "stream_footprint_bench|5|90"
   "slow_client_bench|6|90"
   "virtual_device_cost_bench|3|90"
+  "host_speed_bench@end|end|60"
 )
 
 cmake --build build -j2 --target corvane-sim-bridge >"$logs/build-bridge.log" 2>&1 ||
@@ -93,6 +95,9 @@ done
 
 # The rows of the table, in order, with what each measures when its program gave nothing.
 rows=(
+  "host_compute|host speed: fixed compute loop, one thread"
+  "host_memory|host speed: 64 MB memory copies"
+  "host_wakeup|host speed: thread wake-up after 10 ms idle"
   "roundtrip_lockstep|command round trip, one at a time"
   "roundtrip_pipelined|command throughput, pipelined"
   "fanout_1|fan-out to 1 client"
@@ -132,6 +137,9 @@ rows=(
   "device_cost_phone|virtual device cost, idle Virtual Phone"
   "device_cost_tv|virtual device cost, idle Virtual TV"
   "device_touch_draw|virtual device: touch send until drawn"
+  "host_compute_end|host speed: fixed compute loop, one thread (end)"
+  "host_memory_end|host speed: 64 MB memory copies (end)"
+  "host_wakeup_end|host speed: thread wake-up after 10 ms idle (end)"
 )
 
 elapsed=$(($(date +%s) - started))

@@ -4,8 +4,8 @@
 //   - compute: a fixed loop of 64-bit multiply-adds on one thread (ms; lower is faster);
 //   - memory: copying a 64 MB buffer ten times (GB/s);
 //   - wake-up: a thread blocked on a condition variable, from the notify until it runs,
-//     with a 10 ms pause before each round so the waker's core has gone idle first, as
-//     the encoders' threads do between capture ticks (µs, p50 and p99).
+//     with a 10 ms pause before each round so that the cores have gone idle first, as
+//     they do between capture ticks (µs, p50 and p99).
 //
 // Usage: host_speed_bench [tag]   (a tag is added to the RESULT names: host_compute_end)
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.

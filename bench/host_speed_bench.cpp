@@ -69,11 +69,6 @@ std::vector<double> wakeUpsUs(int rounds) {
   return samples;
 }
 
-void result(const std::string& name, int samples, double value, const char* p99, const char* unit,
-            const char* what) {
-  std::printf("RESULT\t%s\t%d\t%.2f\t%s\t%s\t%s\n", name.c_str(), samples, value, p99, unit, what);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,12 +82,11 @@ int main(int argc, char** argv) {
   const double wakeP99 = bench::percentile(wakes, 99);
   std::printf("host speed%s: compute %.0f ms, memory %.1f GB/s, wake-up p50 %.0f us p99 %.0f us\n", when.c_str(),
               compute, memory, wakeP50, wakeP99);
-
-  char p99[32];
-  std::snprintf(p99, sizeof p99, "%.2f", wakeP99);
-  result("host_compute" + suffix, 1, compute, "-", "ms", ("host speed: fixed compute loop, one thread" + when).c_str());
-  result("host_memory" + suffix, 1, memory, "-", "GB/s", ("host speed: 64 MB memory copies" + when).c_str());
-  result("host_wakeup" + suffix, static_cast<int>(wakes.size()), wakeP50, p99, "us",
-         ("host speed: thread wake-up after 10 ms idle" + when).c_str());
+  std::printf("RESULT\thost_compute%s\t1\t%.2f\t-\tms\thost speed: fixed compute loop, one thread%s\n",
+              suffix.c_str(), compute, when.c_str());
+  std::printf("RESULT\thost_memory%s\t1\t%.2f\t-\tGB/s\thost speed: 64 MB memory copies%s\n", suffix.c_str(), memory,
+              when.c_str());
+  std::printf("RESULT\thost_wakeup%s\t%zu\t%.2f\t%.2f\tus\thost speed: thread wake-up after 10 ms idle%s\n",
+              suffix.c_str(), wakes.size(), wakeP50, wakeP99, when.c_str());
   return 0;
 }

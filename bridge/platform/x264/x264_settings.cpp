@@ -42,7 +42,6 @@ void routeX264Log(void*, int level, const char* format, va_list args) {
   bridgeLog("[Encoder] x264: %s", text);
 }
 
-
 // Zero latency: no B-frames, no lookahead, no frame threads, so each frame handed to
 // x264 comes out of the same encode call (no reordering, no delay). Sliced threads for
 // large pictures on a machine with more than one core, and as many threads for the

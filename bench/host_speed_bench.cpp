@@ -46,22 +46,22 @@ double memoryGBps() {
 std::vector<double> wakeUpsUs(int rounds) {
   std::mutex lock;
   std::condition_variable changed;
-  int round = 0;                // guarded by lock
-  Clock::time_point notified;  // guarded by lock
-  std::vector<double> samples;  // waiter only, read after the join
+  // One notify time per round, so that a waiter that runs only after a later round's
+  // notify is still timed from its own.
+  std::vector<Clock::time_point> notified;  // guarded by lock
+  std::vector<double> samples;              // waiter only, read after the join
   std::thread waiter([&] {
-    for (int seen = 0; seen < rounds; ++seen) {
+    for (size_t seen = 0; seen < static_cast<size_t>(rounds); ++seen) {
       std::unique_lock<std::mutex> hold(lock);
-      changed.wait(hold, [&] { return round > seen; });
-      samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - notified).count());
+      changed.wait(hold, [&] { return notified.size() > seen; });
+      samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - notified[seen]).count());
     }
   });
   for (int i = 0; i < rounds; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     {
       std::lock_guard<std::mutex> hold(lock);
-      ++round;
-      notified = Clock::now();
+      notified.push_back(Clock::now());
     }
     changed.notify_one();
   }

@@ -43,7 +43,7 @@ double memoryGBps() {
 }
 
 // Microseconds from notify_one until the waiting thread runs, one sample per round.
-std::vector<double> wakeUpsUs(int rounds) {
+std::vector<double> wakeUpsUs(size_t rounds) {
   std::mutex lock;
   std::condition_variable changed;
   // One notify time per round, so that a waiter that runs only after a later round's
@@ -51,13 +51,13 @@ std::vector<double> wakeUpsUs(int rounds) {
   std::vector<Clock::time_point> notified;  // guarded by lock
   std::vector<double> samples;              // waiter only, read after the join
   std::thread waiter([&] {
-    for (size_t seen = 0; seen < static_cast<size_t>(rounds); ++seen) {
+    for (size_t seen = 0; seen < rounds; ++seen) {
       std::unique_lock<std::mutex> hold(lock);
       changed.wait(hold, [&] { return notified.size() > seen; });
       samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - notified[seen]).count());
     }
   });
-  for (int i = 0; i < rounds; ++i) {
+  for (size_t i = 0; i < rounds; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     {
       std::lock_guard<std::mutex> hold(lock);

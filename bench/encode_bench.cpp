@@ -42,7 +42,7 @@
 #include "bench/bench_support.h"
 #include "bridge/encoder/encoder.h"
 #include "bridge/encoder/remote_stream.h"
-#include "bridge/platform/virtual_simulator/picture.h"
+#include "bridge/platform/virtual_simulator/drawing/picture.h"
 #include "bridge/platform/x264/x264_media_platform.h"
 #include "tests/support/pattern_surface.h"
 

@@ -4,7 +4,7 @@
 # That runtime has no ARC and no objc_msgSend, and its blocks are not Objective-C
 # objects, so the Apple sources use manual retain/release, message syntax and
 # Block_copy/Block_release on both platforms. Everything Apple-only that GNUstep lacks
-# is declared in bridge/platform/apple_sdk_linux.
+# is declared in tests/support/apple_sdk_linux.
 #
 # Defines corvane::gnustep: the include paths, the Objective-C++ compile flags and the
 # libraries, for targets with .mm sources.
@@ -33,7 +33,7 @@ add_library(corvane::gnustep ALIAS corvane_gnustep)
 # include. GCC's directory is searched last, so that only its objc/ headers are taken
 # from it and clang keeps its own stddef.h and friends.
 target_include_directories(corvane_gnustep SYSTEM INTERFACE
-  "${PROJECT_SOURCE_DIR}/bridge/platform/apple_sdk_linux"
+  "${PROJECT_SOURCE_DIR}/tests/support/apple_sdk_linux"
   "${GNUSTEP_INCLUDE_DIR}")
 target_compile_options(corvane_gnustep INTERFACE
   "-idirafter" "${GCC_OBJC_INCLUDE_DIR}"

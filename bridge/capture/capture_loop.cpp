@@ -27,9 +27,9 @@ namespace {
 constexpr uint32_t kNilTicksPerRebuild = 10;
 
 // The running capture timer, or null. Command thread only.
-std::unique_ptr<SerialTimer> g_captureTimer;
+std::unique_ptr<platform::SerialTimer> g_captureTimer;
 
-std::atomic<const TimerClock*> g_timerClock{nullptr};  // release store / acquire load
+std::atomic<const platform::TimerClock*> g_timerClock{nullptr};  // release store / acquire load
 std::atomic<uint64_t> g_tickCount{0};
 
 // Wraps the surface in a pixel buffer (no copy) and offers it to the encoders.
@@ -96,7 +96,7 @@ void _captureTick(uint32_t& nilTicks) {
   encodeSurface(surface);
 }
 
-void setCaptureTimerClockForTesting(const TimerClock* clock) { g_timerClock.store(clock, std::memory_order_release); }
+void setCaptureTimerClockForTesting(const platform::TimerClock* clock) { g_timerClock.store(clock, std::memory_order_release); }
 
 uint64_t captureTickCountForTesting() { return g_tickCount.load(std::memory_order_acquire); }
 
@@ -130,14 +130,14 @@ int32_t SHStartFramebuffer(const platform::SimDeviceRef& device, SHFrameCallback
     reportInitialSurface();
   }
 
-  const TimerClock* clock = g_timerClock.load(std::memory_order_acquire);
-  g_captureTimer = std::make_unique<SerialTimer>(
+  const platform::TimerClock* clock = g_timerClock.load(std::memory_order_acquire);
+  g_captureTimer = std::make_unique<platform::SerialTimer>(
       kCaptureQueueLabel, kCaptureInterval, kCaptureLeeway,
       [nilTicks = uint32_t{0}]() mutable {
         _captureTick(nilTicks);
         g_tickCount.fetch_add(1, std::memory_order_acq_rel);
       },
-      clock ? *clock : steadyTimerClock());
+      clock ? *clock : platform::steadyTimerClock());
   g_captureTimer->resume();
   bridgeLog("[Framebuffer] Capture started at 30fps");
   return 0;

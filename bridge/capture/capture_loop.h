@@ -1,9 +1,10 @@
 // The capture loop's internals: the tick and the seams tests drive it through.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
-#include "bridge/capture/serial_timer.h"
+#include "bridge/platform/serial_timer.h"
 
 namespace capture {
 
@@ -18,7 +19,7 @@ void _captureTick(uint32_t& nilTicks);
 
 // Test seam: the clock of capture timers created from now on (null: the steady clock).
 // The clock must outlive every capture started with it.
-void setCaptureTimerClockForTesting(const TimerClock* clock);
+void setCaptureTimerClockForTesting(const platform::TimerClock* clock);
 // Ticks completed since the process started, whatever each did. Any thread.
 uint64_t captureTickCountForTesting();
 // Stops any capture and brings every value of display capture back to its start

@@ -1,10 +1,11 @@
 // The default-priority global queue: where the simulator platform runs completion and
 // error handlers, shared by the platform implementations and the input subsystem.
 //
-// A small fixed pool of worker threads takes tasks in submission order; tasks may run
-// concurrently with each other, so a task must not assume it runs alone. The pool is
-// created on first use and lives for the whole process (it is never torn down, so the
-// process may exit while workers are idle or busy).
+// Tasks start in submission order and may run concurrently with each other, so a task
+// must not assume it runs alone. The queue is created on first use and lives for the
+// whole process (it is never torn down, so the process may exit while tasks are idle or
+// busy). Implementations: a small fixed pool of worker threads (thread_dispatch/), and
+// Grand Central Dispatch's default-priority global queue on macOS (apple_dispatch/).
 //
 // Drop rule: none. The queue is unbounded; every task submitted runs exactly once.
 #pragma once

@@ -14,11 +14,12 @@
 #include "tests/support/fake_simulator_platform.h"
 #include "tests/support/fake_surface.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/manual_timer_clock.h"
 
 namespace {
 
 using capture_testing::framebufferLines;
-using capture_testing::ManualTimerClock;
+using testing_support::ManualTimerClock;
 using capture_testing::RecordingMediaPlatform;
 using capture_testing::waitFor;
 using testing_support::FakeDisplayDescriptor;

@@ -1,5 +1,5 @@
-// Helpers shared by the display-capture tests: a clock driven by hand, a media platform
-// that records the surfaces handed to the encoders, and condition waits.
+// Helpers shared by the display-capture tests: a media platform that records the
+// surfaces handed to the encoders, and condition waits.
 #pragma once
 
 #include <atomic>
@@ -11,25 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/capture/serial_timer.h"
 #include "bridge/platform/media_platform.h"
 #include "tests/support/eventually.h"
 
 namespace capture_testing {
-
-// Time stands still until advance(); waits poll every millisecond so an advance is seen
-// promptly.
-class ManualTimerClock : public capture::TimerClock {
- public:
-  TimePoint now() const override { return TimePoint(std::chrono::nanoseconds(nanos_.load())); }
-  void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, TimePoint) const override {
-    cv.wait_for(lock, std::chrono::milliseconds(1));
-  }
-  void advance(std::chrono::nanoseconds by) { nanos_.fetch_add(by.count()); }
-
- private:
-  std::atomic<int64_t> nanos_{1'000'000'000};
-};
 
 // Polls `condition` until it holds or a generous deadline passes.
 inline bool waitFor(const std::function<bool()>& condition,

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge/encoder/encoder_state.h"
-#include "tests/encoder/frame_recorder.h"
+#include "tests/support/frame_recorder.h"
 #include "tests/support/fake_media_platform.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "bridge/encoder/encoder.h"
 #include "bridge/encoder/encoder_state.h"
-#include "tests/encoder/frame_recorder.h"
+#include "tests/support/frame_recorder.h"
 #include "tests/support/fake_media_platform.h"
 #include "tests/support/fake_surface.h"
 #include "tests/support/log_capture.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "bridge/platform/virtual_simulator/picture.h"
+#include "bridge/platform/virtual_simulator/drawing/picture.h"
 #include "tests/input/input_end_to_end_fixture.h"
 #include "tests/support/decoded_stream.h"
 

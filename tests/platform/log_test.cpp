@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
+#include <string>
 
-#include "bridge/platform/global_queue.h"
 #include "bridge/platform/log.h"
 #include "tests/support/log_capture.h"
 
@@ -22,13 +20,6 @@ TEST(Log, LongLinesStayWhole) {
   bridgeLog("[Framebuffer] %@", big.c_str());
   ASSERT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(log.lines()[0], "[Framebuffer] " + big);
-}
-
-TEST(GlobalQueue, RunsEveryTaskAndDrains) {
-  std::atomic<int> ran{0};
-  for (int i = 0; i < 100; ++i) platform::GlobalQueue::shared().async([&] { ran.fetch_add(1); });
-  platform::GlobalQueue::shared().waitIdleForTesting();
-  EXPECT_EQ(ran.load(), 100);
 }
 
 }  // namespace

@@ -23,10 +23,10 @@
 #include <memory>
 #include <optional>
 
-#include "bridge/capture/serial_timer.h"
-#include "bridge/capture/timer_grid.h"
+#include "bridge/platform/serial_timer.h"
+#include "bridge/platform/timer_grid.h"
 
-namespace capture {
+namespace platform {
 namespace {
 
 // How often a timer on a clock of a test's own looks at that clock.
@@ -121,4 +121,4 @@ bool SerialTimer::isCancelled() const { return state_->cancelled.load(std::memor
 
 bool SerialTimer::isCurrent() const { return t_currentTimer == state_.get(); }
 
-}  // namespace capture
+}  // namespace platform

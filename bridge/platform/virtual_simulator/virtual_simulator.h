@@ -18,45 +18,17 @@
 // must unlock it before it sends input to that device or opens its first I/O client.
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <memory>
-
 #include "bridge/platform/simulator_platform.h"
+#include "bridge/platform/virtual_simulator/device/virtual_clock.h"
 
 namespace platform {
 
 // The process-wide virtual simulator, created on first use and never destroyed.
 SimulatorPlatform& virtualSimulatorPlatform();
 
-// The time the virtual devices live by. Timelines (boot delays, panel cycles) and
-// animations follow now(); status-bar clocks show wallNow(). Implementations must be
-// callable from any thread.
-class VirtualClock {
- public:
-  virtual ~VirtualClock() = default;
-  virtual std::chrono::steady_clock::time_point now() const = 0;
-  virtual std::chrono::system_clock::time_point wallNow() const = 0;
-};
-
-// A clock that moves only when told to (tests and benchmarks). Thread-safe.
-class ManualVirtualClock final : public VirtualClock {
- public:
-  std::chrono::steady_clock::time_point now() const override;
-  std::chrono::system_clock::time_point wallNow() const override;
-  // Moves both times forward.
-  void advance(std::chrono::nanoseconds by);
-
- private:
-  std::atomic<int64_t> elapsedNs_{0};  // atomic: relaxed; only ever read as a value
-};
-
 // --- Test seams (compiled in, used only by tests and benchmarks) ---------------------
 
-// Replaces the clock of every virtual device; null restores the real clocks. Set it
-// before the devices' timelines start (before their first I/O client).
-void setVirtualClockForTesting(std::shared_ptr<VirtualClock> clock);
+// setVirtualClockForTesting (device/virtual_clock.h) replaces the devices' clock.
 
 // Draws, on the calling thread, whatever is due at the clock's current time on every
 // device that is rendering, as its render thread would on its next wake-up. Lets tests

@@ -5,10 +5,9 @@
 #
 # Each program prints its own report and then machine-readable lines
 #   RESULT<TAB>name<TAB>samples<TAB>value or p50<TAB>p99 or -<TAB>unit<TAB>what
-# which this script collects. For programs that do not print RESULT lines (yet), their
-# human-readable report is parsed instead. A program that is missing, fails to build,
-# fails or times out shows up as "missing" rows; the run goes on. Exit status is non-zero
-# only when no benchmark produced a result.
+# which this script collects. A program that is missing, fails to build, fails or times
+# out shows up as "missing" rows; the run goes on. Exit status is non-zero only when no
+# benchmark produced a result.
 #
 # Usage: scripts/bench.sh        (logs of each program in build/bench-logs/)
 set -uo pipefail
@@ -43,27 +42,6 @@ programs=(
 cmake --build build -j2 --target corvane-sim-bridge >"$logs/build-bridge.log" 2>&1 ||
   echo "bench: building corvane-sim-bridge failed (see $logs/build-bridge.log)" >&2
 
-# Turns the human-readable report of a program without RESULT lines into RESULT lines.
-parse_report() {
-  local name=$1 log=$2
-  case $name in
-    frame_latency_bench)
-      sed -nE \
-        -e 's/^Virtual Phone +frames +([0-9]+) .*p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tframe_latency_phone\t\1\t\2\t\3\tms\tframe latency, Virtual Phone: capture tick to last byte at a client/p' \
-        -e 's/^Animated Phone +frames +([0-9]+) .*p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tframe_latency_animated\t\1\t\2\t\3\tms\tframe latency, Animated Phone: capture tick to last byte at a client/p' \
-        -e 's/^Virtual Phone +bridge CPU +([0-9.]+) %.*/RESULT\tframe_cpu_phone\t1\t\1\t-\t% core\tbridge CPU streaming the Virtual Phone (local + remote, one client each)/p' \
-        -e 's/^Animated Phone +bridge CPU +([0-9.]+) %.*/RESULT\tframe_cpu_animated\t1\t\1\t-\t% core\tbridge CPU streaming the Animated Phone (local + remote, one client each)/p' \
-        "$log"
-      ;;
-    input_latency_bench)
-      sed -nE \
-        -e 's/^local stream only +n=([0-9]+) +p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tinput_latency_local\t\1\t\2\t\3\tms\tinput-to-photon, touch to decoded picture, local stream only/p' \
-        -e 's/^with the remote stream[^n]*n=([0-9]+) +p50 +([0-9.]+) ms +p99 +([0-9.]+) ms.*/RESULT\tinput_latency_remote\t\1\t\2\t\3\tms\tinput-to-photon, touch to decoded picture, remote stream running/p' \
-        "$log"
-      ;;
-  esac
-}
-
 for entry in "${programs[@]}"; do
   IFS='|' read -r run args limit <<<"$entry"
   name=${run%%@*}
@@ -85,12 +63,7 @@ for entry in "${programs[@]}"; do
   if ((status != 0)); then
     echo "== $name: exit status $status (see $base.err)" >&2
   fi
-  if grep -q '^RESULT	' "$log"; then
-    grep '^RESULT	' "$log" >>"$results"
-  else
-    parse_report "$name" "$log" >>"$results"
-  fi
-  if grep -q "^RESULT	" "$log" || [[ -n $(parse_report "$name" "$log") ]]; then ran=$((ran + 1)); fi
+  if grep '^RESULT	' "$log" >>"$results"; then ran=$((ran + 1)); fi
 done
 
 # The rows of the table, in order, with what each measures when its program gave nothing.

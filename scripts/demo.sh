@@ -25,7 +25,8 @@ coproc BRIDGE { exec build/bridge/corvane-sim-bridge 2>"$log"; }
 bridge_pid=$BRIDGE_PID
 trap 'kill "$bridge_pid" 2>/dev/null || true' EXIT
 
-# Sends one command line and prints the response line.
+# Sends one command line and prints the response line; stops the demo when the bridge
+# does not answer or answers with anything but success.
 request() {
   printf '%s\n' "$1" >&"${BRIDGE[1]}"
   local response
@@ -33,10 +34,14 @@ request() {
     echo "demo: no response from the bridge to $1 (log: $log)" >&2
     exit 1
   fi
+  if [[ $response != *'"ok":true'* ]]; then
+    echo "demo: the bridge refused $1: $response (log: $log)" >&2
+    exit 1
+  fi
   printf '%s\n' "$response"
 }
 
-response=$(request "{\"cmd\":\"start_capture\",\"udid\":\"$udid\"}")
+response=$(request "{\"cmd\":\"start_capture\",\"udid\":\"$udid\"}") || exit 1
 port=$(sed -n 's/.*"port":\([0-9][0-9]*\).*/\1/p' <<<"$response")
 if [[ -z "$port" ]]; then
   echo "demo: start_capture failed: $response (log: $log)" >&2

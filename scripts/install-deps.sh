@@ -7,7 +7,8 @@
 #   test   build, plus GoogleTest and FFmpeg's decoding libraries (the test suite)
 #   fuzz   build, plus clang and its sanitizer runtimes (the fuzz targets)
 #   tools  the ffmpeg command line (the demo's video and picture, the encode benchmark)
-#   lint   Node.js and npm (the workflow linter, scripts/lint-workflows.sh)
+#   lint   Node.js and npm (the workflow linter, scripts/lint-workflows.sh) and Python (the
+#          layer check, scripts/check-layers.sh)
 #   viewer build, plus Node.js with npm (the web viewer) and Chromium (its tests)
 #   apple  test, plus clang, GNUstep's Foundation and the blocks runtime (the Apple
 #          platform sources built and tested on Linux, scripts/test-apple-linux.sh)
@@ -22,7 +23,7 @@ fuzz=(clang libclang-rt-dev)
 tools=(ffmpeg)
 node=()
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then node=(nodejs npm); fi
-lint=("${node[@]}")
+lint=(python3 "${node[@]}")
 viewer=(chromium "${node[@]}")
 apple=(clang libgnustep-base-dev libblocksruntime-dev)
 

@@ -1,5 +1,6 @@
 // Button names of the "button" command: the keyboard key and the Apple TV remote usage
-// behind each name, and the two fixed HID values that go with them.
+// behind each name, and the usage page the remote usages are on. The button target of
+// hardware-button events, iosButtonTarget, comes with the device traits.
 //
 // Both lookups are pure and may be called from any thread. Names are compared exactly
 // and case-sensitively; "ios_home" is in neither table (the command handles it itself).
@@ -19,9 +20,6 @@ struct KeyMapping {
 
 // The Consumer usage page of the USB HID Usage Tables: the page of every remote usage.
 inline constexpr uint32_t hidConsumerPage = 0x0C;
-// Button target of hardware-button events: the home-button route of "button" on every
-// device and the default "target" of "hw_button".
-inline constexpr uint32_t iosButtonTarget = 0x33;
 
 // The keyboard key for a button name, or nothing when the name is not a button.
 std::optional<KeyMapping> buttonToKey(std::string_view name);

@@ -18,10 +18,6 @@
 
 #include "bridge/platform/simulator_platform.h"
 
-// Indigo targets of HID-usage messages: Apple TV devices, and every other device.
-inline constexpr uint32_t kAppleTVUsageTarget = 21;
-inline constexpr uint32_t kDefaultUsageTarget = 51;
-
 // NSEvent types of key events.
 inline constexpr int64_t kKeyEventDown = 10;
 inline constexpr int64_t kKeyEventUp = 11;

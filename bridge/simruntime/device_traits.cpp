@@ -34,7 +34,7 @@ bool isAppleTV(const std::string& udid) {
 uint32_t buttonTargetForDevice(const std::string& udid) {
   auto device = findSimDevice(udid);
   if (device && SHProductFamilyID(device) == kAppleTVProductFamily) return kAppleTVButtonTarget;
-  return kDefaultButtonTarget;
+  return iosButtonTarget;
 }
 
 void SHEnableHardwareKeyboard(const platform::SimDeviceRef& device) {

@@ -19,8 +19,13 @@ int32_t SHProductFamilyID(const platform::SimDeviceRef& device);
 // Whether the UDID names an Apple TV. Answers for UDIDs that named a device are kept per
 // exact UDID string (no case folding); a UDID that names no device is looked up again.
 bool isAppleTV(const std::string& udid);
-// The Indigo target of HID-usage messages: 21 for an Apple TV, 51 for any other device
-// and for a UDID that names no device. Looks the device up on every call.
+// The Indigo button target of every device but an Apple TV. It is also the target of
+// hardware-button events: the home-button route of "button" on every device and the
+// default "target" of "hw_button".
+inline constexpr uint32_t iosButtonTarget = 0x33;
+
+// The Indigo target of HID-usage messages: 21 for an Apple TV, iosButtonTarget (51) for
+// any other device and for a UDID that names no device. Looks the device up on every call.
 uint32_t buttonTargetForDevice(const std::string& udid);
 // Switches the device's hardware keyboard on (keyboard type 0) and logs the outcome.
 // A null device is ignored.
@@ -30,7 +35,6 @@ void SHEnableHardwareKeyboard(const platform::SimDeviceRef& device);
 
 inline constexpr int32_t kAppleTVProductFamily = 3;
 inline constexpr uint32_t kAppleTVButtonTarget = 0x15;
-inline constexpr uint32_t kDefaultButtonTarget = 0x33;  // the control channel's iosButtonTarget
 
 // The remembered Apple TV answers, for tests. Command thread only.
 const std::map<std::string, bool>& appleTVByUDIDForTesting();

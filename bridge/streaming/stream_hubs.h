@@ -28,8 +28,9 @@ void createStreamHubs(std::function<void()> requestLocalKeyframe, std::function<
 void resetStreamHubsForTesting();
 
 extern "C" {
-// Hands one access unit to streamHub and returns when it has been written to every
-// client. Called on the local encoder's output thread; `data` is never null.
+// Hands one access unit to streamHub (StreamHub::broadcast) and returns without waiting
+// for any client's socket: what a socket does not take at once stays in that client's
+// backlog. Called on the local encoder's output thread; `data` is never null.
 void frameCallback(const uint8_t* data, uint64_t length);
 // As frameCallback, for remoteHub; a null `data` makes the call do nothing.
 void remoteFrameCallback(const uint8_t* data, uint64_t length);

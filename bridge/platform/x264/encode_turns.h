@@ -13,9 +13,8 @@
 // sessions whose encodes use at least as many threads as its own, never for smaller
 // ones. The larger picture is the local stream's; when the machine is slow, the smaller
 // session's encode can run past the next capture tick, and waiting for the rest of it
-// held up the local stream's next frame by up to the whole of that encode (its latency
-// went from about 15 to 35 ms with the remote stream running), while the smaller encode
-// keeps only one core busy.
+// would hold up the local stream's next frame by up to the whole of that encode, while
+// the smaller encode keeps only one core busy.
 //
 // A session tells the turns whether it has frames in flight (queued or being encoded)
 // and how many threads its encode uses; it asks for a turn before converting a frame.

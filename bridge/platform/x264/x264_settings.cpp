@@ -11,21 +11,18 @@
 namespace platform::x264impl {
 namespace {
 
-// Measured on the 2-core build machine with both streams running (local 884x1920 quality
-// VBR, remote 590x1280 at 2 Mbit/s, see bench/encode_bench.cpp): "superfast" keeps the
-// two encoders together well under one core at 30 fps, while "veryfast" costs about a
-// third more for little gain on screen content. "ultrafast" also leaves out sub-pixel
-// motion search, intra partitions below 16x16, deblocking and adaptive quantisation: on
-// the scrolling page it cut the two encoders' CPU by a quarter, but the local stream took
-// 80% more bits (35 -> 63 Mbit/s) for a lower SSIM against the source.
+// "superfast" keeps the two encoders together under one core at 30 fps on a 2-core
+// machine with both streams running; "veryfast" costs more for little gain on screen
+// content. "ultrafast" also leaves out sub-pixel motion search, intra partitions below
+// 16x16, deblocking and adaptive quantisation, which on text costs far more bits for a
+// worse picture than the time it saves is worth (docs/performance.md has the figures).
 constexpr const char* kPreset = "superfast";
 // Large pictures are cut into slices that x264 encodes side by side on threads of its
-// own (sliced threads add no delay, unlike frame threads, which hold a frame each). On a
-// full-screen moving source this about halves the wall time of a phone-sized local
-// encode on 2 cores, for about 2% more bits at the same SSIM and a few per cent more CPU
-// (bench/frame_latency_bench.cpp, bench/encode_bench.cpp). Smaller pictures (the remote
-// stream at its usual size) stay on one thread: each session already has its own output
-// thread, and their encodes are short enough that splitting them buys little.
+// own (sliced threads add no delay, unlike frame threads, which hold a frame each): on a
+// full-screen moving source that about halves the wall time of a phone-sized encode on
+// 2 cores, for slightly more bits. Smaller pictures (the remote stream at its usual size)
+// stay on one thread: each session already has its own output thread, and their encodes
+// are short enough that splitting them buys little.
 constexpr int kSliceThreads = 2;
 constexpr int64_t kSlicedMinPixels = 1000000;
 // Timestamps are passed to x264 in 90 kHz units (whatever the caller's timescale).
@@ -49,9 +46,7 @@ void routeX264Log(void*, int level, const char* format, va_list args) {
 // large pictures on a machine with more than one core, and as many threads for the
 // frame analysis that comes before the slices: without a lookahead, constant quality
 // and bitrate modes still estimate each frame's cost on a half-size copy of it, which
-// on one thread took about a quarter of a full-screen moving P-frame's encode (the
-// output thread's share of a local frame 1.8 -> 0.9 ms, frame latency 0.4-0.8 ms lower;
-// the same bitrate and quality on bench/encode_bench.cpp's two sources).
+// on one thread is a good part of a full-screen moving P-frame's encode.
 void applyLowLatency(int width, int height, x264_param_t* param) {
   param->i_bframe = 0;
   param->rc.i_lookahead = 0;
@@ -200,9 +195,8 @@ bool buildX264Params(const SessionSettings& settings, int width, int height, x26
   applyRateSettings(settings, 1.0, param);
   //    Constant quality spends bits to save time: its entropy coding is CAVLC, which on
   //    a full-screen moving picture encodes a keyframe in about half the time CABAC takes
-  //    (21 -> 11 ms for an 884x1920 IDR in two slices on the 2-core build machine) for
-  //    about 20-30% more bits at the same quality. A bitrate-limited session keeps CABAC,
-  //    where those bits would cost quality instead.
+  //    for a fifth to a third more bits at the same quality. A bitrate-limited session
+  //    keeps CABAC, where those bits would cost quality instead.
   if (settings.averageBitRate <= 0) {
     param->rc.i_rc_method = X264_RC_CRF;
     param->rc.f_rf_constant = settings.quality ? crfForQuality(*settings.quality) : 23.0f;

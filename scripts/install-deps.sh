@@ -12,9 +12,10 @@
 #   viewer build, plus Node.js with npm (the web viewer) and Chromium (its tests)
 #   apple  test, plus clang, GNUstep's Foundation and the blocks runtime (the Apple
 #          platform sources built and tested on Linux, scripts/test-apple-linux.sh)
+#   docs   Graphviz (the architecture diagram, scripts/render-docs.sh)
 # Node.js and npm are installed only when node or npm is missing from the PATH: a Node.js
 # installed from elsewhere brings its own npm and conflicts with Debian's npm package.
-# Without a group: build, test, fuzz and tools (lint, viewer and apple only when named).
+# Without a group: build, test, fuzz and tools (lint, viewer, apple and docs only when named).
 set -euo pipefail
 
 build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
@@ -26,6 +27,7 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then node=(nodej
 lint=(python3 "${node[@]}")
 viewer=(chromium "${node[@]}")
 apple=(clang libgnustep-base-dev libblocksruntime-dev)
+docs=(graphviz)
 
 groups=("$@")
 if ((${#groups[@]} == 0)); then groups=(build test fuzz tools); fi
@@ -40,7 +42,8 @@ for group in "${groups[@]}"; do
     apple) packages+=("${test[@]}" "${apple[@]}") ;;
     lint) packages+=("${lint[@]}") ;;
     viewer) packages+=("${viewer[@]}") ;;
-    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer, apple)" >&2; exit 2 ;;
+    docs) packages+=("${docs[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer, apple, docs)" >&2; exit 2 ;;
   esac
 done
 

@@ -6,7 +6,8 @@
 // 2 Mbit/s and drained by a second client.
 //
 // Usage: input_latency_bench [touches per run, default 60] [phone|animated|both, default both]
-// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
+// Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table,
+// each followed by a SAMPLES line with every latency of that run in milliseconds.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -98,6 +99,10 @@ void report(const std::string& name, const std::string& title, const std::vector
   // Machine-readable summary for scripts/bench.sh: name, samples, p50, p99, unit, what.
   std::printf("RESULT\t%s\t%zu\t%.1f\t%.1f\tms\tinput-to-photon, touch DOWN to decoded picture, %s\n", name.c_str(),
               latencies.size(), bench::percentile(latencies, 50), bench::percentile(latencies, 99), title.c_str());
+  // Every sample, for programs that pool several runs (the web viewer's benchmark).
+  std::printf("SAMPLES\t%s", name.c_str());
+  for (const double ms : latencies) std::printf("\t%.2f", ms);
+  std::printf("\n");
 }
 
 // Both runs on one device, in a bridge of its own. False when the bridge failed.

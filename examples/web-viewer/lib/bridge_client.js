@@ -1,7 +1,8 @@
-// The bridge process and its JSON-lines protocol: starts corvane-sim-bridge, writes one
-// request line at a time and waits for its one response line before writing the next
-// (requests made meanwhile wait in order), keeps the last lines of its log, and reports
-// its exit. One BridgeClient runs one bridge process; start a new client to restart.
+// The bridge process and its JSON-lines protocol: starts corvane-sim-bridge, writes each
+// request line as soon as it is made (the bridge answers lines in order, one response
+// each, so a request never waits here for the answers to earlier ones: a touch reaches
+// the bridge at once), keeps the last lines of its log, and reports its exit. One
+// BridgeClient runs one bridge process; start a new client to restart.
 import { spawn } from 'node:child_process';
 import { EventEmitter } from 'node:events';
 import { createInterface } from 'node:readline';
@@ -14,8 +15,8 @@ export class BridgeError extends Error {}
 // ({code, signal, message}) once, when the process has ended or could not start.
 export class BridgeClient extends EventEmitter {
   #child;
-  #queue = []; // {request, resolve, reject}; the first one is in flight
-  #timer = null;
+  #queue = []; // {request, resolve, reject}, written and not yet answered, oldest first
+  #timer = null; // the oldest request's time-out
   #exited = null;
   #killedBecause = null; // why this client killed the bridge, reported as its exit
   #responseTimeoutMs;
@@ -55,7 +56,8 @@ export class BridgeClient extends EventEmitter {
     if (!this.running) return Promise.reject(new BridgeError(this.#exited?.message ?? 'the bridge is not running'));
     return new Promise((resolve, reject) => {
       this.#queue.push({ request, resolve, reject });
-      if (this.#queue.length === 1) this.#writeNext();
+      this.#child.stdin.write(`${JSON.stringify(request)}\n`);
+      if (this.#queue.length === 1) this.#awaitOldest();
     });
   }
 
@@ -73,10 +75,11 @@ export class BridgeClient extends EventEmitter {
     });
   }
 
-  #writeNext() {
+  // The oldest request's answer is due within the time-out: from when it was written,
+  // or from the answer before it (the bridge takes one line at a time).
+  #awaitOldest() {
     const next = this.#queue[0];
     if (!next) return;
-    this.#child.stdin.write(`${JSON.stringify(next.request)}\n`);
     this.#timer = setTimeout(() => {
       // A bridge that stops answering would hold every later request; end it so that
       // the page can report it and start a new one.
@@ -100,7 +103,7 @@ export class BridgeClient extends EventEmitter {
       response = { ok: false, error: `unreadable response: ${line}` };
     }
     waiting.resolve(response);
-    this.#writeNext();
+    this.#awaitOldest();
   }
 
   #fail(error) {

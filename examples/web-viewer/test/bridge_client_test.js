@@ -11,11 +11,12 @@ function started(options = {}) {
   return bridge;
 }
 
-test('writes one request at a time and answers each in order', async () => {
+test('writes each request at once, without waiting for earlier answers, and answers each in order', async () => {
   const bridge = started();
   const responses = await Promise.all(['a', 'b', 'c', 'd'].map((cmd) => bridge.request({ cmd })));
   assert.deepEqual(responses.map((r) => r.cmd), ['a', 'b', 'c', 'd']);
-  assert.deepEqual(responses.map((r) => r.alsoWaiting), [0, 0, 0, 0]);
+  // The stand-in had later lines in hand while it had not yet answered the first.
+  assert.ok(responses[0].alsoWaiting > 0, `first answered with ${responses[0].alsoWaiting} more waiting`);
   await bridge.stop();
   assert.equal(bridge.running, false);
 });

@@ -3,8 +3,12 @@
 //
 // Page to server: {id, op: 'open', udid} | {id, op: 'command', request} |
 //                 {id, op: 'restart'}
-// Server to page: {id, response} with the bridge's response (or one in its shape), and
+// Server to page: {id, response, timing} with the bridge's response (or one in its
+//                 shape) and when the server received the request, wrote it to the
+//                 bridge and had the answer (wall-clock ms, see stream_messages.js), and
 //                 {event: 'state', state} with Session.state().
+import { wallClockMs } from '../public/stream_messages.js';
+
 export function handleControl(ws, session) {
   const sendState = (state) => ws.send(JSON.stringify({ event: 'state', state }));
   session.on('change', sendState);
@@ -19,8 +23,12 @@ export function handleControl(ws, session) {
       message = null;
     }
     if (message === null || typeof message !== 'object') return;
-    const response = await perform(session, message);
-    if (ws.readyState === ws.OPEN) ws.send(JSON.stringify({ id: message.id, response }));
+    const received = wallClockMs();
+    const answer = perform(session, message); // a bridge command is written before this returns
+    const written = wallClockMs();
+    const response = await answer;
+    const timing = { received, written, answered: wallClockMs() };
+    if (ws.readyState === ws.OPEN) ws.send(JSON.stringify({ id: message.id, response, timing }));
   });
 }
 

@@ -1,70 +1,157 @@
-// Relays one stream server of the bridge to one page WebSocket, one binary message per
-// whole access unit, starting at a keyframe. Each WebSocket gets its own TCP
-// connection, and the bridge sends a keyframe to every new connection: a page that
-// lost its picture asks for a keyframe by connecting again.
+// Relays one stream server of the bridge to one page WebSocket: one binary message per
+// whole access unit (public/stream_messages.js), starting at a keyframe. Each WebSocket
+// gets its own TCP connection, and the bridge starts every new connection with a
+// keyframe: the relay asks for one by connecting again.
 //
-// Drop rule: units are never dropped one by one (the next ones could not be decoded).
-// A page that falls more than kMaxBuffered bytes behind is disconnected with
-// kCloseTooSlow and starts over from a keyframe when it reconnects.
+// A unit leaves as soon as it is whole: when the next one begins, or when its bytes have
+// stopped coming for kQuietMs. The bridge writes each unit at once, so its bytes arrive
+// together; waiting for the next unit instead would hold every picture for a frame
+// interval. Should more bytes of a unit come after it left (it went out cut short), the
+// relay skips to the next keyframe.
+//
+// Drop rule: at most kMaxUnitsAtPage units are at the page at a time (sent, and not yet
+// reported done: decoded or dropped). A unit that would exceed that is dropped, and so
+// is every unit after it up to the next keyframe (they cannot be decoded without it),
+// for which the relay asks at once. The page asks for a keyframe itself when it cannot
+// go on. So no backlog builds up between the bridge and the page's decoder, in the
+// sockets or in the browser: a page that falls behind skips ahead to a fresh picture.
 import net from 'node:net';
-import { isKeyframe } from '../public/h264.js';
-import { kCloseResync, kCloseStreamEnded, kCloseTooSlow } from '../public/stream_close_codes.js';
+import { NAL_IDR, isVcl, nalUnits, startsPicture } from '../public/h264.js';
+import { kCloseStreamEnded } from '../public/stream_close_codes.js';
+import { packUnit, wallClockMs } from '../public/stream_messages.js';
 import { AccessUnitSplitter } from './access_units.js';
 
-const kMaxBuffered = 8 * 1024 * 1024;
-// A unit is complete when the next one begins; when nothing more arrives for this long,
-// it is handed out as it is (the stream paused, or runs at a low frame rate).
-const kIdleFlushMs = 50;
+const kQuietMs = 3;
+const kMaxUnitsAtPage = 4;
+// Keyframes are large and slow to encode: a page that stays behind asks for one at most
+// this often, and otherwise waits for the stream's own.
+const kKeyframeGapMs = 500;
 
 export function relayStream(ws, port) {
-  const splitter = new AccessUnitSplitter();
-  const socket = net.connect({ host: '127.0.0.1', port });
-  socket.setNoDelay(true);
-  let started = false; // a keyframe has been sent
-  let flushed = false; // the last unit went out by the idle flush
-  let idle = null;
+  let socket = null;
+  let splitter = null;
+  let started = false; // a keyframe has been sent since the last skip
+  let flushed = false; // the last unit left by the quiet rule
+  let quiet = null;
+  let firstBytesAt = null; // when the bytes of the unit in progress began to arrive
+  let sent = 0; // number of the last unit sent
+  let done = 0; // the page has decoded or dropped every unit up to this number
+  let lastAsk = -Infinity;
+  let askTimer = null;
+  const counts = { sent: 0, skips: 0, keyframeAsks: 0, cut: 0 };
 
   const close = (code, reason) => {
-    clearTimeout(idle);
-    socket.destroy();
+    clearTimeout(quiet);
+    clearTimeout(askTimer);
+    socket?.destroy();
     if (ws.readyState === ws.OPEN || ws.readyState === ws.CONNECTING) ws.close(code, reason);
   };
-  const send = (unit) => {
-    if (!started && !isKeyframe(unit)) return;
-    started = true;
-    if (ws.bufferedAmount > kMaxBuffered) {
-      close(kCloseTooSlow, 'page too slow; reconnect for a keyframe');
-      return;
+
+  // A fresh connection brings a keyframe: connecting is how the relay asks for one.
+  const connect = () => {
+    lastAsk = performance.now();
+    if (socket) {
+      socket.removeAllListeners();
+      socket.on('error', () => {});
+      socket.destroy();
     }
-    ws.send(unit, { binary: true });
+    clearTimeout(quiet);
+    splitter = new AccessUnitSplitter();
+    flushed = false;
+    firstBytesAt = null;
+    socket = net.connect({ host: '127.0.0.1', port });
+    socket.on('data', receive);
+    socket.on('error', () => close(kCloseStreamEnded, 'stream connection failed'));
+    socket.on('close', () => close(kCloseStreamEnded, 'stream ended'));
   };
 
-  socket.on('data', (chunk) => {
-    clearTimeout(idle);
-    // After an idle flush the next bytes must open a new unit; if they continue the
-    // flushed one, it went out cut short and the page needs a keyframe.
-    if (flushed && !(chunk.length >= 3 && chunk[0] === 0 && chunk[1] === 0 && (chunk[2] === 1 || chunk[2] === 0))) {
-      close(kCloseResync, 'stream framing lost; reconnect for a keyframe');
+  const roomAtPage = () => sent - done < kMaxUnitsAtPage;
+
+  // Asks for a keyframe once there is room for it at the page (one asked for while the
+  // page is still full would be dropped as well).
+  const askForKeyframe = () => {
+    if (askTimer !== null || !roomAtPage()) return;
+    askTimer = setTimeout(() => {
+      askTimer = null;
+      counts.keyframeAsks++;
+      connect();
+    }, Math.max(0, lastAsk + kKeyframeGapMs - performance.now()));
+  };
+
+  const skipToKeyframe = () => {
+    if (started) counts.skips++;
+    started = false;
+    askForKeyframe();
+  };
+
+  const send = (unit, arrivedAt) => {
+    const nals = nalUnits(unit);
+    const keyframe = nals.some((nal) => nal.type === NAL_IDR);
+    const firstSlice = nals.find((nal) => isVcl(nal.type));
+    if (!firstSlice || !startsPicture(unit, firstSlice.offset)) {
+      // The rest of a picture that left cut short.
+      counts.cut++;
+      skipToKeyframe();
       return;
     }
-    flushed = false;
-    for (const unit of splitter.push(chunk)) send(unit);
-    if (splitter.pending) {
-      idle = setTimeout(() => {
-        const unit = splitter.flush();
-        if (unit) {
-          flushed = true;
-          send(unit);
-        }
-      }, kIdleFlushMs);
+    if (!roomAtPage()) {
+      skipToKeyframe();
+      return;
     }
+    if (!started && !keyframe) {
+      askForKeyframe();
+      return;
+    }
+    started = true;
+    clearTimeout(askTimer);
+    askTimer = null;
+    sent++;
+    counts.sent++;
+    ws.send(packUnit(unit, { seq: sent, keyframe, arrivedAt, sentAt: wallClockMs() }), { binary: true });
+  };
+
+  function receive(chunk) {
+    const now = wallClockMs();
+    clearTimeout(quiet);
+    // After a unit left by the quiet rule the next bytes must open a new unit; if they
+    // continue it, it went out cut short.
+    if (flushed && !(chunk.length >= 3 && chunk[0] === 0 && chunk[1] === 0 && (chunk[2] === 1 || chunk[2] === 0))) {
+      counts.cut++;
+      skipToKeyframe();
+    }
+    flushed = false;
+    firstBytesAt ??= now;
+    for (const unit of splitter.push(chunk)) {
+      send(unit, firstBytesAt);
+      firstBytesAt = now; // the next unit began in this chunk
+    }
+    if (!splitter.pending) return;
+    quiet = setTimeout(() => {
+      const unit = splitter.flush();
+      if (!unit) return;
+      flushed = true;
+      send(unit, firstBytesAt);
+      firstBytesAt = null;
+    }, kQuietMs);
+  }
+
+  ws.on('message', (data, isBinary) => {
+    let message = null;
+    try {
+      message = isBinary ? null : JSON.parse(data.toString());
+    } catch {}
+    if (Number.isInteger(message?.done)) {
+      done = Math.max(done, Math.min(message.done, sent));
+      if (!started) askForKeyframe();
+    }
+    if (message?.keyframe === true) skipToKeyframe();
   });
-  socket.on('error', () => close(kCloseStreamEnded, 'stream connection failed'));
-  socket.on('close', () => close(kCloseStreamEnded, 'stream ended'));
   ws.on('close', () => {
-    clearTimeout(idle);
+    clearTimeout(quiet);
+    clearTimeout(askTimer);
     socket.destroy();
   });
   ws.on('error', () => socket.destroy());
-  return { close };
+  connect();
+  return { close, counts };
 }

@@ -1,8 +1,9 @@
 // The page: device choice, the live device view and its input, the buttons of the
 // device's family, the display and remote-stream panels, and every failure in view.
 import { ControlClient } from './control_client.js';
-import { buttonsFor, macKeyCode, modifierFlags, TouchThinner } from './input_map.js';
+import { buttonsFor, kTouchDown, macKeyCode, modifierFlags, TouchThinner } from './input_map.js';
 import { StreamView } from './stream_view.js';
+import { TouchTimer } from './touch_timing.js';
 
 const $ = (id) => document.getElementById(id);
 const kTouchSamples = 20;
@@ -14,24 +15,29 @@ let openError = null; // why the chosen device could not be captured
 let autoOpened = false;
 const touchPictureMs = []; // the last kTouchSamples touch-to-picture times
 const touchArrivalMs = []; // and the times to the arrival of those pictures' bytes
+const touchStages = []; // and the stages of those touches (touch_timing.js)
 
+const touchTimer = new TouchTimer({
+  onTimed: (stages) => {
+    if (stages === null) {
+      $('touch-picture').textContent = 'no change seen';
+      return;
+    }
+    const ms = stages.drawn - stages.click;
+    for (const [list, value] of [[touchPictureMs, ms], [touchArrivalMs, stages.unitAtPage - stages.click], [touchStages, stages]]) {
+      list.push(value);
+      if (list.length > kTouchSamples) list.shift();
+    }
+    $('touch-picture').textContent = `${Math.round(ms)} ms (median ${Math.round(median(touchPictureMs))} ms of ${touchPictureMs.length})`;
+  },
+});
 const local = new StreamView({
   canvas: $('local'),
   note: $('local-note'),
   path: '/stream/local',
   maxSize: () => ({ width: Math.min(innerWidth * 0.9, 900), height: innerHeight * 0.78 }),
   onFps: (fps) => ($('local-fps').textContent = fps),
-  onTouchPicture: (ms, arrivedMs) => {
-    if (ms === null) {
-      $('touch-picture').textContent = 'no change seen';
-      return;
-    }
-    touchPictureMs.push(ms);
-    touchArrivalMs.push(arrivedMs);
-    if (touchArrivalMs.length > kTouchSamples) touchArrivalMs.shift();
-    if (touchPictureMs.length > kTouchSamples) touchPictureMs.shift();
-    $('touch-picture').textContent = `${Math.round(ms)} ms (median ${Math.round(median(touchPictureMs))} ms of ${touchPictureMs.length})`;
-  },
+  onDrawn: (picture, width, height, unit) => touchTimer.drawn(picture, width, height, unit),
 });
 const remote = new StreamView({
   canvas: $('remote-canvas'),
@@ -41,7 +47,7 @@ const remote = new StreamView({
   onFps: (fps) => ($('remote-fps-figure').textContent = fps),
 });
 // For scripted checks of the page (the tests read it).
-window.viewer = { local, remote, touchPictureMs, touchArrivalMs };
+window.viewer = { local, remote, touchTimer, touchPictureMs, touchArrivalMs, touchStages };
 
 const control = new ControlClient({ onState, onConnection });
 
@@ -74,8 +80,8 @@ function showError(message) {
 }
 
 // Sends a command; a failure response shows as an error. Resolves with the response.
-async function command(request) {
-  const response = await control.command(request);
+async function command(request, stamps) {
+  const response = await control.command(request, stamps);
   if (!response.ok) showError(response.error ?? `${request.cmd}: failed ${JSON.stringify(response)}`);
   return response;
 }
@@ -227,8 +233,15 @@ $('remote-stop').onclick = () => command({ cmd: 'stop_remote_stream' });
 // --- input --------------------------------------------------------------------------
 
 const canvas = $('local');
+let timedTouch = null; // the stages of the touch-down being sent, while it is timed
 const touches = new TouchThinner(
-  (type, x, y) => (current ? command({ cmd: 'touch', udid: current.udid, x, y, type }) : Promise.resolve()),
+  async (type, x, y) => {
+    if (!current) return;
+    const stages = type === kTouchDown ? timedTouch : null;
+    const stamps = {};
+    await command({ cmd: 'touch', udid: current.udid, x, y, type }, stamps);
+    if (stages) touchTimer.commandStamps(stages, stamps);
+  },
   { intervalMs: () => 1000 / Math.min(60, Math.max(10, local.fps || 30)) },
 );
 let stroke = null; // the pointer id of the stroke in progress
@@ -245,8 +258,9 @@ canvas.addEventListener('pointerdown', (event) => {
   canvas.setPointerCapture(event.pointerId);
   stroke = event.pointerId;
   const [x, y] = position(event);
-  local.probeTouch(x, y);
+  timedTouch = local.framesDecoded > 0 ? touchTimer.start(x, y, event.timeStamp, canvas, canvas.width, canvas.height) : null;
   touches.down(x, y);
+  timedTouch = null;
 });
 canvas.addEventListener('pointermove', (event) => {
   if (event.pointerId === stroke) touches.move(...position(event));

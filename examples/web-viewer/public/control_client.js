@@ -29,7 +29,7 @@ export class ControlClient {
       if (message.event === 'state') {
         this.onState(message.state);
       } else {
-        this.#waiting.get(message.id)?.(message.response);
+        this.#waiting.get(message.id)?.(message.response, message.timing);
         this.#waiting.delete(message.id);
       }
     };
@@ -44,18 +44,24 @@ export class ControlClient {
   }
 
   // Resolves with the response: the bridge's, or one in its shape ({ok: false, error}).
-  request(message) {
+  // `stamps`, when given, gets when the request was sent and answered (page clock) and
+  // the server's timing (see lib/control.js).
+  request(message, stamps = null) {
     if (this.#ws?.readyState !== WebSocket.OPEN) {
       return Promise.resolve({ ok: false, error: 'not connected to the viewer server' });
     }
     const id = this.#nextId++;
     return new Promise((resolve) => {
-      this.#waiting.set(id, resolve);
+      this.#waiting.set(id, (response, timing) => {
+        if (stamps) Object.assign(stamps, { answered: performance.now(), timing });
+        resolve(response);
+      });
       this.#ws.send(JSON.stringify({ ...message, id }));
+      if (stamps) stamps.sent = performance.now();
     });
   }
 
-  command(request) {
-    return this.request({ op: 'command', request });
+  command(request, stamps = null) {
+    return this.request({ op: 'command', request }, stamps);
   }
 }

@@ -3,5 +3,3 @@
 
 export const kCloseStreamEnded = 4001; // the bridge closed the stream, or moved it
 export const kCloseNoStream = 4004; // no stream of that kind is running
-export const kCloseTooSlow = 4008; // the page fell too far behind
-export const kCloseResync = 4009; // the stream lost its framing

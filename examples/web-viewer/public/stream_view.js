@@ -1,51 +1,54 @@
-// One live view: a WebSocket of whole access units from the server, decoded with
-// WebCodecs into a canvas sized to the pictures. It starts at a keyframe, reconnects
-// when the socket drops or the decoder fails (a new connection brings a keyframe),
-// keeps the last picture on screen with a note over it while it has none, and counts
-// frames per second. It also times a touch to the first picture that changes under it.
-import { codecString, isKeyframe, nalUnits, NAL_SPS } from './h264.js';
+// One live view: a WebSocket of whole access units from the server
+// (stream_messages.js), decoded with WebCodecs and drawn into a canvas sized to the
+// pictures. It starts at a keyframe, tells the server which units it is done with (the
+// server sends only a few ahead, and skips to a fresh keyframe when the page falls
+// behind: see lib/relay.js), asks for a keyframe when its decoder fails, reconnects when
+// the socket drops (a new connection brings a keyframe), keeps the last picture on
+// screen with a note over it while it has none, and counts frames per second.
+import { codecString, nalUnits, NAL_SPS } from './h264.js';
 import { kCloseNoStream } from './stream_close_codes.js';
+import { unpackUnit } from './stream_messages.js';
 
 const kFirstRetryMs = 200; // after a drop, doubled on each further failure
 const kMaxRetryMs = 2000;
 const kStallMs = 2000; // no picture for this long while connected shows a note
-const kMaxDecodeQueue = 30; // a decoder this far behind (1 s at 30 fps) starts over from a keyframe
-const kProbeTimeoutMs = 3000;
-const kProbeRadius = 2; // the touch probe compares a 5 x 5 patch
-const kProbeThreshold = 48; // mean difference per colour channel that counts as a change
 
 export class StreamView {
   #ws = null;
   #decoder = null;
   #parameterSets = null; // the SPS the decoder is configured for, as text
+  #needKeyframe = true; // units are dropped until a keyframe comes
+  #lastSeq = 0; // number of the last unit received on this socket
+  #units = new Map(); // unit number -> stamps, for the units the decoder holds
   #running = false;
   #retryMs = kFirstRetryMs;
   #retryTimer = null;
   #connectedAt = 0;
   #lastFrameAt = 0;
   #frameTimes = []; // output times within the last second
-  #probe = null; // {x, y, t0, baseline, timer}
-  #latest = null; // the newest decoded frame not yet drawn; older ones are dropped
-  #patch;
+  #latest = null; // {frame, unit}: the newest decoded picture not yet drawn; older ones are dropped
   #picture = { width: 0, height: 0 }; // size of the pictures shown (or of the placeholder)
 
   framesDecoded = 0;
+  // Since the page opened: units received, pictures decoded and drawn, pictures
+  // replaced by a newer one before they were drawn, keyframes asked for, the most units
+  // the decoder held at once, and the longest time from a unit's arrival at the server
+  // to its picture in the canvas.
+  stats = { received: 0, decoded: 0, drawn: 0, replaced: 0, keyframeAsks: 0, maxDecodeQueue: 0, maxLagMs: 0 };
 
   // canvas and note are elements; path the WebSocket path ('/stream/local'); maxSize()
   // the largest box, in CSS pixels, the picture may take on the page; onFps(fps) about
-  // every frame; onTouchPicture(ms, arrivedMs) for each timed touch: the time to the
-  // picture drawn and to the arrival of its bytes, or null when nothing changed.
-  constructor({ canvas, note, path, maxSize, onFps = () => {}, onTouchPicture = () => {} }) {
+  // every frame; onDrawn(picture, width, height, unit) after each picture drawn, with its
+  // unit's stamps: {unitAtServer, unitSent} (wall clock), {unitAtPage, decoded, drawn}
+  // (page clock).
+  constructor({ canvas, note, path, maxSize, onFps = () => {}, onDrawn = () => {} }) {
     this.canvas = canvas;
     this.maxSize = maxSize;
     this.note = note;
     this.path = path;
     this.onFps = onFps;
-    this.onTouchPicture = onTouchPicture;
+    this.onDrawn = onDrawn;
     this.context = canvas.getContext('2d');
-    const patch = document.createElement('canvas');
-    patch.width = patch.height = 2 * kProbeRadius + 1;
-    this.#patch = patch.getContext('2d', { willReadFrequently: true });
     setInterval(() => this.#watch(), 500);
     addEventListener('resize', () => this.#fit(this.#picture.width, this.#picture.height, true));
   }
@@ -83,18 +86,9 @@ export class StreamView {
     this.#setNote(message);
   }
 
-  // Times the next picture that differs from the current one at (x, y), both 0 to 1.
-  probeTouch(x, y) {
-    if (this.framesDecoded === 0) return;
-    clearTimeout(this.#probe?.timer);
-    const probe = { x, y, t0: performance.now() };
-    probe.baseline = this.#sample(this.canvas, this.canvas.width, this.canvas.height, x, y);
-    probe.timer = setTimeout(() => {
-      if (this.#probe !== probe) return;
-      this.#probe = null;
-      this.onTouchPicture(null);
-    }, kProbeTimeoutMs);
-    this.#probe = probe;
+  // The size of the pictures shown, in their own pixels.
+  get pictureSize() {
+    return { ...this.#picture };
   }
 
   #connect() {
@@ -108,7 +102,7 @@ export class StreamView {
       this.#connectedAt = performance.now();
       this.#setNote('Waiting for a keyframe…');
     };
-    ws.onmessage = (event) => this.#unit(new Uint8Array(event.data));
+    ws.onmessage = (event) => this.#unit(event.data);
     ws.onclose = (event) => {
       if (this.#ws !== ws) return;
       this.#close();
@@ -128,35 +122,53 @@ export class StreamView {
     const ws = this.#ws;
     this.#ws = null;
     if (ws && ws.readyState <= WebSocket.OPEN) ws.close();
+    this.#resetDecoder();
+    this.#lastSeq = 0;
+  }
+
+  #resetDecoder() {
     if (this.#decoder && this.#decoder.state !== 'closed') this.#decoder.close();
     this.#decoder = null;
-    this.#latest?.close();
-    this.#latest = null;
     this.#parameterSets = null;
+    this.#needKeyframe = true;
+    this.#units.clear();
+    this.#latest?.frame.close();
+    this.#latest = null;
   }
 
-  // Starts over with a new connection, which brings a keyframe.
-  #resync(reason) {
-    if (!this.#running) return;
-    this.#close();
-    this.#setNote(`${reason}; reconnecting…`);
-    this.#retryLater();
+  #send(message) {
+    if (this.#ws?.readyState === WebSocket.OPEN) this.#ws.send(JSON.stringify(message));
   }
 
-  #unit(bytes) {
-    const key = isKeyframe(bytes);
-    if (key) {
-      const sps = nalUnits(bytes).find((nal) => nal.type === NAL_SPS);
-      const sets = sps ? Array.from(bytes.subarray(sps.offset, sps.end)).join(',') : null;
-      if (sets !== null && sets !== this.#parameterSets) this.#configure(codecString(bytes), sets);
+  // Drops what the decoder holds and goes on from the next keyframe, asking for one.
+  #restartDecoding(reason) {
+    this.#resetDecoder();
+    this.#send({ done: this.#lastSeq });
+    this.#send({ keyframe: true });
+    this.stats.keyframeAsks++;
+    this.#setNote(`${reason}; waiting for a keyframe…`);
+  }
+
+  #unit(data) {
+    const unit = unpackUnit(data);
+    if (!unit) return;
+    const arrived = performance.now();
+    this.stats.received++;
+    this.#lastSeq = unit.seq;
+    if (unit.keyframe) {
+      const sps = nalUnits(unit.bytes).find((nal) => nal.type === NAL_SPS);
+      const sets = sps ? Array.from(unit.bytes.subarray(sps.offset, sps.end)).join(',') : null;
+      if (sets !== null && sets !== this.#parameterSets) this.#configure(codecString(unit.bytes), sets);
+      this.#needKeyframe = false;
     }
     const decoder = this.#decoder;
-    if (!decoder || decoder.state !== 'configured') return; // no keyframe yet
-    if (decoder.decodeQueueSize > kMaxDecodeQueue) {
-      this.#resync('The decoder fell behind');
+    if (this.#needKeyframe || !decoder || decoder.state !== 'configured') {
+      this.#send({ done: unit.seq });
       return;
     }
-    decoder.decode(new EncodedVideoChunk({ type: key ? 'key' : 'delta', timestamp: Math.round(performance.now() * 1000), data: bytes }));
+    this.#units.set(unit.seq, { unitAtServer: unit.arrivedAt, unitSent: unit.sentAt, unitAtPage: arrived, decoded: null, drawn: null });
+    decoder.decode(new EncodedVideoChunk({ type: unit.keyframe ? 'key' : 'delta', timestamp: unit.seq, data: unit.bytes }));
+    this.stats.maxDecodeQueue = Math.max(this.stats.maxDecodeQueue, decoder.decodeQueueSize);
   }
 
   #configure(codec, sets) {
@@ -164,7 +176,7 @@ export class StreamView {
       const decoder = new VideoDecoder({
         output: (frame) => this.#decoded(frame),
         error: (error) => {
-          if (this.#decoder === decoder) this.#resync(`Decoder error: ${error.message}`);
+          if (this.#decoder === decoder) this.#restartDecoding(`Decoder error: ${error.message}`);
         },
       });
       this.#decoder = decoder;
@@ -177,11 +189,25 @@ export class StreamView {
   // Pictures are drawn at the display's pace, the newest one each time: a page that
   // cannot draw every frame skips some instead of falling behind.
   #decoded(frame) {
-    if (this.#latest) this.#latest.close();
-    else requestAnimationFrame(() => this.#draw());
-    this.#latest = frame;
-
     const now = performance.now();
+    const seq = frame.timestamp;
+    const unit = this.#units.get(seq) ?? { unitAtServer: NaN, unitSent: NaN, unitAtPage: NaN, drawn: null };
+    // Units before this one that gave no picture are done as well.
+    for (const held of this.#units.keys()) {
+      if (held > seq) break;
+      this.#units.delete(held);
+    }
+    unit.decoded = now;
+    this.#send({ done: seq });
+    this.stats.decoded++;
+    if (this.#latest) {
+      this.#latest.frame.close();
+      this.stats.replaced++;
+    } else {
+      requestAnimationFrame(() => this.#draw());
+    }
+    this.#latest = { frame, unit };
+
     this.framesDecoded++;
     this.#lastFrameAt = now;
     this.#retryMs = kFirstRetryMs;
@@ -191,30 +217,21 @@ export class StreamView {
   }
 
   #draw() {
-    const frame = this.#latest;
+    const latest = this.#latest;
     this.#latest = null;
-    if (!frame) return;
+    if (!latest) return;
+    const { frame, unit } = latest;
     const width = frame.displayWidth;
     const height = frame.displayHeight;
     this.#fit(width, height);
+    unit.drawStart = performance.now();
     this.context.drawImage(frame, 0, 0, this.canvas.width, this.canvas.height);
-    const probe = this.#probe;
-    if (probe) {
-      const now = this.#sample(frame, width, height, probe.x, probe.y);
-      if (difference(probe.baseline, now) > kProbeThreshold) {
-        clearTimeout(probe.timer);
-        this.#probe = null;
-        // The chunk's timestamp is the time its bytes reached the page.
-        this.onTouchPicture(performance.now() - probe.t0, frame.timestamp / 1000 - probe.t0);
-      }
-    }
+    unit.drawn = performance.now();
+    this.stats.drawn++;
+    this.stats.maxLagMs = Math.max(this.stats.maxLagMs, unit.drawn + performance.timeOrigin - unit.unitAtServer || 0);
+    this.onDrawn(frame, width, height, unit);
     frame.close();
     this.#setNote('');
-  }
-
-  // The size of the pictures shown, in their own pixels.
-  get pictureSize() {
-    return { ...this.#picture };
   }
 
   // Sizes the canvas for pictures of width x height: as large as maxSize() allows at
@@ -239,14 +256,6 @@ export class StreamView {
     }
   }
 
-  #sample(source, width, height, x, y) {
-    const r = kProbeRadius;
-    const px = Math.min(Math.max(Math.round(x * width), r), width - r - 1);
-    const py = Math.min(Math.max(Math.round(y * height), r), height - r - 1);
-    this.#patch.drawImage(source, px - r, py - r, 2 * r + 1, 2 * r + 1, 0, 0, 2 * r + 1, 2 * r + 1);
-    return this.#patch.getImageData(0, 0, 2 * r + 1, 2 * r + 1).data;
-  }
-
   #watch() {
     const now = performance.now();
     this.#forgetOldFrames(now);
@@ -265,11 +274,4 @@ export class StreamView {
     if (this.note.textContent !== text) this.note.textContent = text;
     this.note.hidden = text === '';
   }
-}
-
-// Mean absolute difference per colour channel of two RGBA patches.
-function difference(a, b) {
-  let sum = 0;
-  for (let i = 0; i < a.length; i += 4) sum += Math.abs(a[i] - b[i]) + Math.abs(a[i + 1] - b[i + 1]) + Math.abs(a[i + 2] - b[i + 2]);
-  return sum / ((a.length / 4) * 3);
 }

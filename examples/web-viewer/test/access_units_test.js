@@ -2,23 +2,16 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { codecString, isKeyframe } from '../public/h264.js';
 import { AccessUnitSplitter } from '../lib/access_units.js';
-
-const start = [0, 0, 0, 1];
-const sps = [...start, 0x67, 0x4d, 0x40, 0x28, 0xab];
-const pps = [...start, 0x68, 0xee, 0x3c];
-// Slices: 0x80 in the byte after the header is first_mb_in_slice 0 (a new picture).
-const idr = (fill) => [...start, 0x65, 0x88, fill, fill, 0x00, 0x00, 0x03, 0x01];
-const pSlice = (fill) => [...start, 0x41, 0x9a, fill, fill];
-const secondSlice = (fill) => [...start, 0x41, 0x40, fill]; // first_mb_in_slice > 0
+import { keyframe, pSlice, secondSlice, start } from './support/annexb.js';
 
 // The stream the bridge sends: each unit starts with a 4-byte start code; keyframes
 // carry their parameter sets.
 const units = [
-  [...sps, ...pps, ...idr(1)],
+  keyframe(1),
   [...pSlice(2), ...secondSlice(3)],
   [...start, 0x09, 0x10, ...pSlice(4)], // with an access unit delimiter
   [...start, 0x06, 0x05, 0x01, ...pSlice(5)], // with SEI
-  [...sps, ...pps, ...idr(6)],
+  keyframe(6),
 ];
 const stream = Buffer.from(units.flat());
 

@@ -87,9 +87,12 @@ export class Session extends EventEmitter {
     this.#udid = udid;
     const response = await this.#request({ cmd: 'start_capture', udid });
     // A failed start leaves the earlier capture stopped; either way the local stream
-    // now starts over.
+    // now starts over, and the remote stream's encoder is off until the next
+    // start_remote_stream (its server stays).
     this.#localPort = response.ok ? response.port : null;
+    this.#remotePort = null;
     this.emit('streams', 'local');
+    this.emit('streams', 'remote');
     this.#changed();
     return response;
   }

@@ -1,7 +1,8 @@
 // The page: device choice, the live device view and its input, the buttons of the
-// device's family, the display and remote-stream panels, and every failure in view.
+// device's family, the display and stream panels, and every failure in view.
 import { ControlClient } from './control_client.js';
 import { buttonsFor, kTouchDown, macKeyCode, modifierFlags, TouchThinner } from './input_map.js';
+import { ScreenStream } from './screen_stream.js';
 import { StreamView } from './stream_view.js';
 import { TouchTimer } from './touch_timing.js';
 
@@ -31,23 +32,28 @@ const touchTimer = new TouchTimer({
     $('touch-picture').textContent = `${Math.round(ms)} ms (median ${Math.round(median(touchPictureMs))} ms of ${touchPictureMs.length})`;
   },
 });
-const local = new StreamView({
-  canvas: $('local'),
-  note: $('local-note'),
-  path: '/stream/local',
+const screen = new StreamView({
+  canvas: $('screen'),
+  note: $('screen-note'),
+  path: '/stream/remote',
   maxSize: () => ({ width: Math.min(innerWidth * 0.9, 900), height: innerHeight * 0.78 }),
-  onFps: (fps) => ($('local-fps').textContent = fps),
+  onFps: (fps) => {
+    $('screen-fps').textContent = fps;
+    const { width, height } = screen.pictureSize;
+    $('stream-size').textContent = screenStream.shown && width ? `${screenStream.shown} stream ${width} × ${height}` : '';
+  },
   onDrawn: (picture, width, height, unit) => touchTimer.drawn(picture, width, height, unit),
 });
-const remote = new StreamView({
-  canvas: $('remote-canvas'),
-  note: $('remote-note'),
-  path: '/stream/remote',
-  maxSize: () => ({ width: $('remote').clientWidth - 24, height: innerHeight * 0.4 }),
-  onFps: (fps) => ($('remote-fps-figure').textContent = fps),
+const screenStream = new ScreenStream({
+  view: screen,
+  command: (request) => command(request),
+  settings: () => ({
+    bitrate: Number.parseInt($('remote-bitrate').value, 10) || 2000000,
+    fps: Number.parseInt($('remote-fps').value, 10) || 30,
+  }),
 });
 // For scripted checks of the page (the tests read it).
-window.viewer = { local, remote, touchTimer, touchPictureMs, touchArrivalMs, touchStages };
+window.viewer = { screen, screenStream, touchTimer, touchPictureMs, touchArrivalMs, touchStages };
 
 const control = new ControlClient({ onState, onConnection });
 
@@ -111,16 +117,14 @@ function onState(next) {
     openDevice(devices[0].udid);
   }
 
-  if (next.local && bridge.running) {
-    if (!local.running) local.start();
-  } else {
-    local.stop(!bridge.running ? 'The bridge is not running' : openError ? `Cannot capture: ${openError}` : next.udid ? 'Starting capture…' : 'Choose a device');
-  }
-  if (next.remote && bridge.running) {
-    if (!remote.running) remote.start();
-  } else {
-    remote.stop(bridge.running ? 'Remote stream not running' : 'The bridge is not running');
-  }
+  showStream();
+}
+
+function showStream() {
+  const running = state.bridge.running;
+  const waiting = !running ? 'The bridge is not running' : openError ? `Cannot capture: ${openError}` : state.udid ? 'Starting capture…' : 'Choose a device';
+  screenStream.update(state, current ?? {}, waiting);
+  $('full-resolution').checked = screenStream.fullResolution;
 }
 
 function setStatus(kind, text) {
@@ -152,7 +156,7 @@ function choose(udid) {
   current = devices.find((d) => d.udid === udid) ?? { udid, name: udid, family: 1, width: 0, height: 0 };
   $('device').value = udid;
   renderButtons(current.family);
-  local.setPlaceholder(current.width, current.height, true);
+  screen.setPlaceholder(current.width, current.height, true);
   showDisplayInfo(null);
 }
 
@@ -163,7 +167,7 @@ async function openDevice(udid) {
   if (!response.ok) {
     openError = response.error;
     showError(response.error);
-    local.stop(`Cannot capture: ${response.error}`);
+    screen.stop(`Cannot capture: ${response.error}`);
     return;
   }
   loadDisplayInfo();
@@ -199,7 +203,9 @@ async function loadDisplayInfo(attempt = 0) {
   const response = await control.command({ cmd: 'display_info' });
   if (response.ok) {
     showDisplayInfo(response);
-    local.setPlaceholder(response.width, response.height);
+    screen.setPlaceholder(response.width, response.height);
+    if (current) Object.assign(current, { width: response.width, height: response.height });
+    screenStream.resized();
   } else if (attempt < 8 && /no display/.test(response.error ?? '')) {
     setTimeout(() => loadDisplayInfo(attempt + 1), 500);
   } else {
@@ -213,26 +219,25 @@ $('refresh-display').onclick = async () => {
   if (response.ok) loadDisplayInfo(8);
 };
 
-// --- remote stream panel ------------------------------------------------------------
+// --- stream panel -------------------------------------------------------------------
 
-function remoteParams() {
-  return {
-    bitrate: Number.parseInt($('remote-bitrate').value, 10) || 0,
-    maxDim: Number.parseInt($('remote-maxdim').value, 10) || 0,
-    fps: Number.parseInt($('remote-fps').value, 10) || 30,
-  };
-}
-
-$('remote-form').onsubmit = (event) => {
-  event.preventDefault();
-  command({ cmd: 'start_remote_stream', ...remoteParams() });
+$('full-resolution').onchange = (event) => {
+  screenStream.fullResolution = event.target.checked;
+  if (state) showStream();
 };
-$('remote-apply').onclick = () => command({ cmd: 'set_stream_params', ...remoteParams() });
-$('remote-stop').onclick = () => command({ cmd: 'stop_remote_stream' });
+$('stream-form').onsubmit = (event) => {
+  event.preventDefault();
+  screenStream.apply();
+};
+let resizing = null;
+addEventListener('resize', () => {
+  clearTimeout(resizing);
+  resizing = setTimeout(() => screenStream.resized(), 250);
+});
 
 // --- input --------------------------------------------------------------------------
 
-const canvas = $('local');
+const canvas = $('screen');
 let timedTouch = null; // the stages of the touch-down being sent, while it is timed
 const touches = new TouchThinner(
   async (type, x, y) => {
@@ -242,7 +247,7 @@ const touches = new TouchThinner(
     await command({ cmd: 'touch', udid: current.udid, x, y, type }, stamps);
     if (stages) touchTimer.commandStamps(stages, stamps);
   },
-  { intervalMs: () => 1000 / Math.min(60, Math.max(10, local.fps || 30)) },
+  { intervalMs: () => 1000 / Math.min(60, Math.max(10, screen.fps || 30)) },
 );
 let stroke = null; // the pointer id of the stroke in progress
 
@@ -258,7 +263,7 @@ canvas.addEventListener('pointerdown', (event) => {
   canvas.setPointerCapture(event.pointerId);
   stroke = event.pointerId;
   const [x, y] = position(event);
-  timedTouch = local.framesDecoded > 0 ? touchTimer.start(x, y, event.timeStamp, canvas, canvas.width, canvas.height) : null;
+  timedTouch = screen.framesDecoded > 0 ? touchTimer.start(x, y, event.timeStamp, canvas, canvas.width, canvas.height) : null;
   touches.down(x, y);
   timedTouch = null;
 });

@@ -30,13 +30,15 @@ export class StreamView {
   #picture = { width: 0, height: 0 }; // size of the pictures shown (or of the placeholder)
 
   framesDecoded = 0;
+  fullSize = false; // the canvas takes the pictures' own size (see layout)
   // Since the page opened: units received, pictures decoded and drawn, pictures
   // replaced by a newer one before they were drawn, keyframes asked for, the most units
   // the decoder held at once, and the longest time from a unit's arrival at the server
   // to its picture in the canvas.
   stats = { received: 0, decoded: 0, drawn: 0, replaced: 0, keyframeAsks: 0, maxDecodeQueue: 0, maxLagMs: 0 };
 
-  // canvas and note are elements; path the WebSocket path ('/stream/local'); maxSize()
+  // canvas and note are elements; path the WebSocket path ('/stream/local'; a new one
+  // takes effect at the next start()); maxSize()
   // the largest box, in CSS pixels, the picture may take on the page; onFps(fps) about
   // every frame; onDrawn(picture, width, height, unit) after each picture drawn, with its
   // unit's stamps: {unitAtServer, unitSent} (wall clock), {unitAtPage, decoded, drawn}
@@ -234,25 +236,33 @@ export class StreamView {
     this.#setNote('');
   }
 
-  // Sizes the canvas for pictures of width x height: as large as maxSize() allows at
-  // their aspect ratio, and with no more pixels than the screen shows or the picture
-  // has. Drawing (the scaling and colour conversion) is the page's largest cost, so
-  // it is done once, at the size seen.
+  // The canvas for pictures of width x height: its size on the page (cssWidth,
+  // cssHeight) and in its own pixels (width, height). Fitted, it is as large as
+  // maxSize() allows at the pictures' aspect ratio, with no more pixels than the screen
+  // shows or the picture has: drawing (the scaling and colour conversion) is the page's
+  // largest cost, so it is done once, at the size seen. At full size, each pixel of the
+  // picture is a pixel of the screen.
+  layout(width, height, fullSize = this.fullSize) {
+    const box = this.maxSize();
+    const scale = fullSize ? 1 / devicePixelRatio : Math.min(box.width / width, box.height / height);
+    const pixels = Math.min(1, scale * devicePixelRatio);
+    return {
+      cssWidth: Math.max(1, Math.floor(width * scale)),
+      cssHeight: Math.max(1, Math.floor(height * scale)),
+      width: Math.max(1, Math.round(width * pixels)),
+      height: Math.max(1, Math.round(height * pixels)),
+    };
+  }
+
   #fit(width, height, force = false) {
     if (!width || !height || (!force && width === this.#picture.width && height === this.#picture.height)) return;
     this.#picture = { width, height };
-    const box = this.maxSize();
-    const scale = Math.min(box.width / width, box.height / height);
-    const cssWidth = Math.max(1, Math.floor(width * scale));
-    const cssHeight = Math.max(1, Math.floor(height * scale));
-    this.canvas.style.width = `${cssWidth}px`;
-    this.canvas.style.height = `${cssHeight}px`;
-    const pixels = Math.min(1, scale * devicePixelRatio);
-    const backingWidth = Math.max(1, Math.round(width * pixels));
-    const backingHeight = Math.max(1, Math.round(height * pixels));
-    if (this.canvas.width !== backingWidth || this.canvas.height !== backingHeight) {
-      this.canvas.width = backingWidth;
-      this.canvas.height = backingHeight;
+    const fitted = this.layout(width, height);
+    this.canvas.style.width = `${fitted.cssWidth}px`;
+    this.canvas.style.height = `${fitted.cssHeight}px`;
+    if (this.canvas.width !== fitted.width || this.canvas.height !== fitted.height) {
+      this.canvas.width = fitted.width;
+      this.canvas.height = fitted.height;
     }
   }
 

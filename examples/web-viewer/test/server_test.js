@@ -42,7 +42,7 @@ describe('web viewer server', () => {
   test('serves the page, and lists the devices of the bridge catalog file', async () => {
     const page = await get(viewer.url);
     assert.equal(page.status, 200);
-    assert.match(page.body, /<canvas id="local"/);
+    assert.match(page.body, /<canvas id="screen"/);
     const { devices } = JSON.parse((await get(`${viewer.url}api/devices`)).body);
     const catalog = JSON.parse(await readFile(catalogPath, 'utf8')).devices;
     assert.deepEqual(devices.map((d) => [d.udid, d.name, d.family]), catalog.map((d) => [d.udid, d.name, d.productFamily]));

@@ -4,10 +4,11 @@
 // keyframe: the relay asks for one by connecting again.
 //
 // A unit leaves as soon as it is whole: when the next one begins, or when its bytes have
-// stopped coming for kQuietMs. The bridge writes each unit at once, so its bytes arrive
-// together; waiting for the next unit instead would hold every picture for a frame
-// interval. Should more bytes of a unit come after it left (it went out cut short), the
-// relay skips to the next keyframe.
+// stopped coming for a moment (kQuietMs). The bridge writes each unit at once, so its
+// bytes arrive together; waiting for the next unit instead would hold every picture for
+// a frame interval. Should more bytes of a unit come after it left (it went out cut
+// short: the bridge's writing thread was held up mid-unit on a busy machine), the relay
+// skips to the next keyframe and waits twice as long from then on, up to kMaxQuietMs.
 //
 // Drop rule: at most kMaxUnitsAtPage units are at the page at a time (sent, and not yet
 // reported done: decoded or dropped). A unit that would exceed that is dropped, and so
@@ -21,7 +22,8 @@ import { kCloseStreamEnded } from '../public/stream_close_codes.js';
 import { packUnit, wallClockMs } from '../public/stream_messages.js';
 import { AccessUnitSplitter } from './access_units.js';
 
-const kQuietMs = 3;
+const kQuietMs = 1;
+const kMaxQuietMs = 16;
 const kMaxUnitsAtPage = 4;
 // Keyframes are large and slow to encode: a page that stays behind asks for one at most
 // this often, and otherwise waits for the stream's own.
@@ -34,6 +36,7 @@ export function relayStream(ws, port) {
   let flushed = false; // the last unit left by the quiet rule
   let quiet = null;
   let firstBytesAt = null; // when the bytes of the unit in progress began to arrive
+  let quietMs = kQuietMs;
   let sent = 0; // number of the last unit sent
   let done = 0; // the page has decoded or dropped every unit up to this number
   let lastAsk = -Infinity;
@@ -78,6 +81,12 @@ export function relayStream(ws, port) {
     }, Math.max(0, lastAsk + kKeyframeGapMs - performance.now()));
   };
 
+  const cutShort = () => {
+    counts.cut++;
+    quietMs = Math.min(2 * quietMs, kMaxQuietMs);
+    skipToKeyframe();
+  };
+
   const skipToKeyframe = () => {
     if (started) counts.skips++;
     started = false;
@@ -89,9 +98,7 @@ export function relayStream(ws, port) {
     const keyframe = nals.some((nal) => nal.type === NAL_IDR);
     const firstSlice = nals.find((nal) => isVcl(nal.type));
     if (!firstSlice || !startsPicture(unit, firstSlice.offset)) {
-      // The rest of a picture that left cut short.
-      counts.cut++;
-      skipToKeyframe();
+      cutShort(); // the rest of a picture
       return;
     }
     if (!roomAtPage()) {
@@ -115,10 +122,7 @@ export function relayStream(ws, port) {
     clearTimeout(quiet);
     // After a unit left by the quiet rule the next bytes must open a new unit; if they
     // continue it, it went out cut short.
-    if (flushed && !(chunk.length >= 3 && chunk[0] === 0 && chunk[1] === 0 && (chunk[2] === 1 || chunk[2] === 0))) {
-      counts.cut++;
-      skipToKeyframe();
-    }
+    if (flushed && !(chunk.length >= 3 && chunk[0] === 0 && chunk[1] === 0 && (chunk[2] === 1 || chunk[2] === 0))) cutShort();
     flushed = false;
     firstBytesAt ??= now;
     for (const unit of splitter.push(chunk)) {
@@ -132,7 +136,7 @@ export function relayStream(ws, port) {
       flushed = true;
       send(unit, firstBytesAt);
       firstBytesAt = null;
-    }, kQuietMs);
+    }, quietMs);
   }
 
   ws.on('message', (data, isBinary) => {

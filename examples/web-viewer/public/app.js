@@ -7,6 +7,10 @@ import { StreamView } from './stream_view.js';
 import { TouchTimer } from './touch_timing.js';
 
 const $ = (id) => document.getElementById(id);
+// Figures change the page (its layout and painting) only when they change.
+const setText = (id, text) => {
+  if ($(id).textContent !== String(text)) $(id).textContent = text;
+};
 const kTouchSamples = 20;
 
 let devices = [];
@@ -38,9 +42,9 @@ const screen = new StreamView({
   path: '/stream/remote',
   maxSize: () => ({ width: Math.min(innerWidth * 0.9, 900), height: innerHeight * 0.78 }),
   onFps: (fps) => {
-    $('screen-fps').textContent = fps;
     const { width, height } = screen.pictureSize;
-    $('stream-size').textContent = screenStream.shown && width ? `${screenStream.shown} stream ${width} × ${height}` : '';
+    setText('screen-fps', fps);
+    setText('stream-size', screenStream.shown && width ? `${screenStream.shown} stream ${width} × ${height}` : '');
   },
   onDrawn: (picture, width, height, unit) => touchTimer.drawn(picture, width, height, unit),
 });
@@ -263,9 +267,12 @@ canvas.addEventListener('pointerdown', (event) => {
   canvas.setPointerCapture(event.pointerId);
   stroke = event.pointerId;
   const [x, y] = position(event);
-  timedTouch = screen.framesDecoded > 0 ? touchTimer.start(x, y, event.timeStamp, canvas, canvas.width, canvas.height) : null;
+  // The touch goes out first; the picture cannot show it before the bridge has it.
+  const stages = {};
+  timedTouch = stages;
   touches.down(x, y);
   timedTouch = null;
+  if (screen.framesDecoded > 0) touchTimer.start(x, y, event.timeStamp, canvas, canvas.width, canvas.height, stages);
 });
 canvas.addEventListener('pointermove', (event) => {
   if (event.pointerId === stroke) touches.move(...position(event));

@@ -39,10 +39,11 @@ export class TouchTimer {
   }
 
   // Starts timing a touch at (x, y), fractions of the picture, against the picture in
-  // `source` now. Returns the record of its stages, for the control client to fill in.
-  start(x, y, clickAt, source, width, height) {
+  // `source` now. `stages` becomes the touch's record; commandStamps fills in its control
+  // stages once the command is answered.
+  start(x, y, clickAt, source, width, height, stages) {
     clearTimeout(this.#probe?.timer);
-    const stages = { click: clickAt };
+    stages.click = clickAt;
     for (const stage of ['sent', 'atServer', 'toBridge', 'bridgeAnswered', 'answerAtPage', 'unitAtServer', 'unitSent', 'unitAtPage', 'decoded', 'drawStart', 'drawn']) stages[stage] = null;
     const probe = { x, y, stages, baseline: this.#sample(source, width, height, x, y) };
     probe.timer = setTimeout(() => {
@@ -51,7 +52,6 @@ export class TouchTimer {
       this.onTimed(null);
     }, kTimeoutMs);
     this.#probe = probe;
-    return stages;
   }
 
   // Fills in the control stages from the control client's stamps.

@@ -182,7 +182,9 @@ async function startServer(device) {
 async function openViewer(browser, device) {
   const viewer = await startServer(device);
   const page = await browser.newPage();
-  await page.setViewport({ width: 1280, height: 1000 });
+  // At full resolution the picture takes its own size (1920 pixels high): the window
+  // holds it whole, so that every touch lands on it.
+  await page.setViewport({ width: 1280, height: options['full-resolution'] ? 2100 : 1000 });
   await page.evaluateOnNewDocument(`window.pictureView = ${pictureView}; window.isDisc = ${isDisc};`);
   await page.evaluateOnNewDocument(benchHooks);
   await page.goto(viewer.url);

@@ -38,11 +38,10 @@ export class StreamView {
   stats = { received: 0, decoded: 0, drawn: 0, replaced: 0, keyframeAsks: 0, maxDecodeQueue: 0, maxLagMs: 0 };
 
   // canvas and note are elements; path the WebSocket path ('/stream/local'; a new one
-  // takes effect at the next start()); maxSize()
-  // the largest box, in CSS pixels, the picture may take on the page; onFps(fps) about
-  // every frame; onDrawn(picture, width, height, unit) after each picture drawn, with its
-  // unit's stamps: {unitAtServer, unitSent} (wall clock), {unitAtPage, decoded, drawn}
-  // (page clock).
+  // takes effect at the next start()); maxSize() the largest box, in CSS pixels, the
+  // picture may take on the page; onFps(fps) about every frame; onDrawn(picture, width,
+  // height, unit) after each picture drawn, with its unit's stamps: {unitAtServer,
+  // unitSent} (wall clock), {unitAtPage, decoded, drawStart, drawn} (page clock).
   constructor({ canvas, note, path, maxSize, onFps = () => {}, onDrawn = () => {} }) {
     this.canvas = canvas;
     this.maxSize = maxSize;

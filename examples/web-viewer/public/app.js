@@ -55,6 +55,7 @@ const screenStream = new ScreenStream({
     bitrate: Number.parseInt($('remote-bitrate').value, 10) || 2000000,
     fps: Number.parseInt($('remote-fps').value, 10) || 30,
   }),
+  refresh: () => showStream(),
 });
 // For scripted checks of the page (the tests read it).
 window.viewer = { screen, screenStream, touchTimer, touchPictureMs, touchArrivalMs, touchStages };

@@ -5,7 +5,6 @@
 // size. With "full resolution", the local stream at its own size; the remote stream is
 // then stopped, to spare the bridge its encoding.
 export class ScreenStream {
-  #state = null; // the server's last state
   #device = null; // {width, height} of the device's display (0 when not known yet)
   #shown = null; // the stream the view is connected to: 'local', 'remote' or null
   #maxDim = 0; // the size limit the remote stream was started or retuned with
@@ -15,11 +14,13 @@ export class ScreenStream {
 
   // view: the StreamView of the device picture. command(request) sends a bridge command
   // and resolves with its response (failures shown by the caller). settings() gives the
-  // remote stream's {bitrate, fps}.
-  constructor({ view, command, settings }) {
+  // remote stream's {bitrate, fps}. refresh() calls update() again, with what the page
+  // shows of fullResolution, once the remote stream failed and the local one is to show.
+  constructor({ view, command, settings, refresh }) {
     this.view = view;
     this.command = command;
     this.settings = settings;
+    this.refresh = refresh;
   }
 
   get shown() {
@@ -29,7 +30,6 @@ export class ScreenStream {
   // Follows the server's state; `waiting` is the note shown while the chosen stream
   // does not run. device: the display's {width, height}.
   update(state, device, waiting) {
-    this.#state = state;
     this.#device = device;
     const running = state.bridge.running;
     if (!this.fullResolution && running && state.local && !state.remote) this.#ask({ cmd: 'start_remote_stream', ...this.#params() });
@@ -46,11 +46,6 @@ export class ScreenStream {
       this.#shown = null;
       this.view.stop(running && state.local && !this.fullResolution ? 'Starting the remote stream…' : waiting);
     }
-  }
-
-  setFullResolution(on) {
-    this.fullResolution = on;
-    if (this.#state) this.update(this.#state, this.#device, 'Starting capture…');
   }
 
   // Retunes the remote stream's bitrate and frame rate, and its size to the picture's.
@@ -74,8 +69,10 @@ export class ScreenStream {
     const response = await this.command(request);
     this.#asking = false;
     // A remote stream the bridge cannot run leaves the local one to show.
-    if (!response.ok && request.cmd === 'start_remote_stream') this.fullResolution = true;
-    if (!response.ok) this.update(this.#state, this.#device, 'Starting capture…');
+    if (!response.ok && request.cmd === 'start_remote_stream') {
+      this.fullResolution = true;
+      this.refresh();
+    }
   }
 
   #params() {

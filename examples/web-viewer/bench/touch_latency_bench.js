@@ -211,8 +211,8 @@ async function openViewer(browser, device) {
 // the disc and the page's stages, or null when the disc did not show. The press comes
 // right after a picture's bytes reached the page, as the bridge's benchmark sends its
 // touch right after a picture arrived: both touches then reach the bridge early in a
-// capture interval (a touch made at a random moment waits for the next capture half an
-// interval less, on average).
+// capture interval, with most of it to wait for the next capture (a touch made at a
+// random moment waits half an interval, on average).
 async function touchOnce(page, x, y) {
   const box = await (await page.$('#screen, #local')).boundingBox();
   const at = { x: box.x + x * box.width, y: box.y + y * box.height };

@@ -25,8 +25,8 @@ import { AccessUnitSplitter } from './access_units.js';
 const kQuietMs = 1;
 const kMaxQuietMs = 16;
 const kMaxUnitsAtPage = 4;
-// Keyframes are large and slow to encode: a page that stays behind asks for one at most
-// this often, and otherwise waits for the stream's own.
+// Keyframes are large and slow to encode: for a page that stays behind the relay asks
+// for one at most this often, and otherwise waits for the stream's own (one a second).
 const kKeyframeGapMs = 500;
 
 export function relayStream(ws, port) {

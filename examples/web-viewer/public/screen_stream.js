@@ -32,8 +32,8 @@ export class ScreenStream {
   update(state, device, waiting) {
     this.#device = device;
     const running = state.bridge.running;
-    if (!this.fullResolution && running && state.local && !state.remote) this.#ask({ cmd: 'start_remote_stream', ...this.#params() });
-    if (this.fullResolution && running && state.remote) this.#ask({ cmd: 'stop_remote_stream' });
+    if (!this.#asking && !this.fullResolution && running && state.local && !state.remote) this.#ask({ cmd: 'start_remote_stream', ...this.#params() });
+    if (!this.#asking && this.fullResolution && running && state.remote) this.#ask({ cmd: 'stop_remote_stream' });
 
     const kind = this.fullResolution ? 'local' : 'remote';
     this.view.fullSize = this.fullResolution;
@@ -64,7 +64,6 @@ export class ScreenStream {
 
   // One start or stop at a time; the state the server pushes after it decides what next.
   async #ask(request) {
-    if (this.#asking) return;
     this.#asking = true;
     const response = await this.command(request);
     this.#asking = false;

@@ -72,8 +72,9 @@ enum class SendOutcome { kDone, kWouldBlock, kFailed };
 SendOutcome _sendUnitsWithoutBlocking(int fd, const std::vector<PendingUnit>& units, size_t offset,
                                       std::span<const uint8_t> tail, size_t& written);
 
-// True when the peer has ended its side of the connection (a read would see the end of
-// the stream) or the connection has failed. Never blocks and consumes nothing: it peeks
-// at one byte. A peer that sent bytes and then closed is not seen until they are gone,
-// which a client of this one-way stream never does in practice. Any thread.
-bool _peerHasClosed(int fd);
+// True when the peer has ended its side of the connection (closed it, or shut down its
+// sending side) or the connection has failed. Whatever the peer sent before is read
+// and thrown away, a bounded amount per call: the stream is one-way, and the end can only
+// be seen behind those bytes. Never blocks. Called by the hub's drainer, the one thread
+// that reads from clients.
+bool _inputHasEnded(int fd);

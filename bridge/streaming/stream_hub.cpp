@@ -1,7 +1,6 @@
 #include "bridge/streaming/stream_hub.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,13 +42,11 @@ StreamHub::~StreamHub() {
 
 void StreamHub::addClient(int fd) {
   auto client = std::make_shared<StreamClient>(fd);
-  std::vector<ClientRef> others;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    others = clients_;
     clients_.push_back(std::move(client));
   }
-  _dropClosedClients(others);
+  _wakeDrainer();  // to watch the newcomer's end of the connection too
 }
 
 void StreamHub::requestKeyframe() const {
@@ -145,21 +142,4 @@ void StreamHub::_unlist(const ClientRef& client, std::vector<ClientRef>& closing
   client->backlogBytes = 0;
   closing.push_back(client);
   std::erase(clients_, client);
-}
-
-void StreamHub::_dropClosedClients(const std::vector<ClientRef>& candidates) {
-  if (candidates.empty()) return;
-  std::vector<pollfd> waits;
-  waits.reserve(candidates.size());
-  for (const ClientRef& client : candidates) waits.push_back(pollfd{client->fd, POLLIN, 0});
-  if (::poll(waits.data(), waits.size(), 0) <= 0) return;
-  std::vector<ClientRef> gone;
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    if (waits[i].revents != 0 && _peerHasClosed(candidates[i]->fd)) gone.push_back(candidates[i]);
-  }
-  if (gone.empty()) return;
-  std::vector<ClientRef> closing;
-  std::lock_guard<std::mutex> hold(lock_);
-  for (const ClientRef& client : gone) _unlist(client, closing);
-  // `closing` and `gone` are released after the lock (declared before it).
 }

@@ -14,15 +14,19 @@
 // - One drainer thread per hub, started by the constructor and stopped by the
 //   destructor, waits (poll) on the sockets of the clients that have a backlog and
 //   writes their backlog as their sockets drain, also when no new access unit arrives.
-//   It also drops clients whose backlog has grown too old. There is no thread per client.
-// - Accept threads call addClient, which also drops clients whose peer has closed.
+//   It also drops clients whose backlog has grown too old, and watches every client's
+//   end of the connection, so that a client that closes it or shuts down its sending
+//   side is dropped at once, whether or not access units flow and whether or not anyone
+//   else connects. It is the one thread that reads from clients. There is no thread per
+//   client.
+// - Accept threads call addClient.
 // One thread writes to a client at a time: a writer claims the client under the lock
 // and releases it under the lock once its write returns. broadcast writes every client
 // the drainer is not writing at that moment and queues the unit behind the backlog of
 // one it is; the drainer writes only backlogged clients that broadcast is not writing.
 // A writer takes the backlog as it was when claimed and only broadcast appends to it,
 // so a client's bytes go out whole and in order. The lock guards the client list, every
-// backlog and the claims; it is never held during socket I/O (sends, polls, peeks,
+// backlog and the claims; it is never held during socket I/O (sends, reads, polls,
 // closes) or while logging.
 //
 // Drop rule. What a client's socket does not take at once is kept for it, as whole
@@ -31,9 +35,9 @@
 // access unit was handed to broadcast more than kClientBacklogMaxAge ago, is dropped and
 // its socket closed, with one log line; the other clients are not held up by it at any
 // point. A client whose write fails (peer gone, error) is dropped and closed silently, as
-// is one whose peer is found closed when another client connects. A dropped client may
-// have received part of an access unit. A client that joins during a broadcast receives
-// the stream from the next broadcast on.
+// is one whose end of the stream the drainer sees (bytes a client sends are read and
+// thrown away). A dropped client may have received part of an access unit. A client
+// that joins during a broadcast receives the stream from the next broadcast on.
 #pragma once
 
 #include <chrono>
@@ -64,10 +68,9 @@ class StreamHub {
   StreamHub(const StreamHub&) = delete;
   StreamHub& operator=(const StreamHub&) = delete;
 
-  // Appends a connected client socket; the hub owns it from now on. Then drops and
-  // closes the clients whose peer has closed the connection (one poll over all sockets,
-  // a peek at those that show input), so descriptors stay bounded by live clients even
-  // while no access unit flows. Accept thread; takes the lock briefly, never during I/O.
+  // Appends a connected client socket; the hub owns it from now on, and the drainer
+  // watches it from its next look round. Accept thread; takes the lock briefly, never
+  // during I/O.
   void addClient(int fd);
 
   // Calls the keyframe action fixed at creation. Any thread; never takes the lock.
@@ -85,7 +88,8 @@ class StreamHub {
  private:
   using ClientRef = std::shared_ptr<StreamClient>;
 
-  void _dropClosedClients(const std::vector<ClientRef>& candidates);
+  // Drops the clients whose end of the connection the drainer found ended.
+  void _dropDepartedClients(const std::vector<ClientRef>& departed);
   void _drainLoop();
   // Writes the backlogs of `ready` (clients whose sockets poll found ready) as far as
   // their sockets take them, dropping the clients whose write fails.

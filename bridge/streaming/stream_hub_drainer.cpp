@@ -30,7 +30,11 @@ int _pollTimeout(std::optional<Clock::time_point> deadline, bool canBeWoken) {
 }  // namespace
 
 void StreamHub::_drainLoop() {
-  std::vector<ClientRef> waiting;
+  // Every client is watched for input, which only the end of its stream (or bytes it
+  // should not send) brings; the ones with a backlog that nobody is writing also for room.
+  std::vector<ClientRef> watched;
+  std::vector<bool> draining;  // per watched client
+  std::vector<ClientRef> ended;
   std::vector<ClientRef> ready;
   std::vector<pollfd> waits;
   for (;;) {
@@ -39,32 +43,54 @@ void StreamHub::_drainLoop() {
       std::lock_guard<std::mutex> hold(lock_);
       if (stopping_) return;
       for (const ClientRef& client : clients_) {
-        if (client->backlog.empty()) continue;
-        const Clock::time_point deadline = client->backlog.front().broadcastAt + kClientBacklogMaxAge;
-        firstDeadline = firstDeadline ? std::min(*firstDeadline, deadline) : deadline;
-        // broadcast is writing it: it wakes the drainer if it leaves a backlog.
-        if (client->writing) {
-          client->drainerSkipped = true;
-          continue;
+        bool drain = false;
+        if (!client->backlog.empty()) {
+          const Clock::time_point deadline = client->backlog.front().broadcastAt + kClientBacklogMaxAge;
+          firstDeadline = firstDeadline ? std::min(*firstDeadline, deadline) : deadline;
+          // broadcast is writing it: it wakes the drainer if it leaves a backlog.
+          if (client->writing) {
+            client->drainerSkipped = true;
+          } else {
+            drain = true;
+          }
         }
-        waiting.push_back(client);
+        watched.push_back(client);
+        draining.push_back(drain);
       }
     }
     // Entry 0 is the wake-up pipe (ignored by poll when there is none).
     waits.assign(1, pollfd{wakeRead_, POLLIN, 0});
-    for (const ClientRef& client : waiting) waits.push_back(pollfd{client->fd, POLLOUT, 0});
+    for (size_t i = 0; i < watched.size(); ++i) {
+      const short events = draining[i] ? POLLIN | POLLOUT : POLLIN;
+      waits.push_back(pollfd{watched[i]->fd, events, 0});
+    }
     if (::poll(waits.data(), waits.size(), _pollTimeout(firstDeadline, wakeRead_ >= 0)) > 0) {
       if (waits[0].revents != 0) _emptyWakePipe();
-      // Room, an error or a hang-up: the write finds out which.
-      for (size_t i = 0; i < waiting.size(); ++i) {
-        if (waits[i + 1].revents != 0) ready.push_back(waiting[i]);
+      for (size_t i = 0; i < watched.size(); ++i) {
+        const short revents = waits[i + 1].revents;
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && _inputHasEnded(watched[i]->fd)) {
+          ended.push_back(watched[i]);
+        } else if (draining[i] && revents != 0) {
+          ready.push_back(watched[i]);  // room, an error or a hang-up: the write finds out which
+        }
       }
+      if (!ended.empty()) _dropDepartedClients(ended);
       if (!ready.empty()) _drainClients(ready);
     }
     if (firstDeadline && Clock::now() > *firstDeadline) _dropClientsTooFarBehind();
-    ready.clear();  // outside the lock: may close clients dropped meanwhile
-    waiting.clear();
+    // Outside the lock: may close clients dropped meanwhile.
+    ended.clear();
+    ready.clear();
+    watched.clear();
+    draining.clear();
   }
+}
+
+void StreamHub::_dropDepartedClients(const std::vector<ClientRef>& departed) {
+  std::vector<ClientRef> closing;
+  std::lock_guard<std::mutex> hold(lock_);
+  for (const ClientRef& client : departed) _unlist(client, closing);
+  // `closing` is released after the lock (declared before it).
 }
 
 void StreamHub::_drainClients(const std::vector<ClientRef>& ready) {

@@ -62,8 +62,7 @@ TEST(StreamSoak, ClientChurnLeaksNoDescriptorAndLosesNothingForASteadyClient) {
     if (i % 25 == 0) client.readExactly(1, 2s);
   }
   const size_t afterChurn = steady.size();
-  // Departed clients are dropped at the next write to them, so the count settles a few
-  // frames later.
+  // The last departures may still be on their way through the bridge's drainer.
   const auto end = std::chrono::steady_clock::now() + testing_support::kDefaultDeadline;
   int descriptors = soak::countOpenDescriptors(bridge.pid());
   while (descriptors != startDescriptors && std::chrono::steady_clock::now() < end) {
@@ -77,6 +76,20 @@ TEST(StreamSoak, ClientChurnLeaksNoDescriptorAndLosesNothingForASteadyClient) {
 
   expectWholeStream(steady.bytes(), 10);
   expectCleanExit(bridge);
+}
+
+TEST(StreamSoak, ClientThatShutsDownItsSendingSideIsClosedWhileStreamingWithNobodyConnecting) {
+  for (const char* udid : {soak::kPhone, soak::kAnimatedPhone}) {
+    BridgeProcess bridge;
+    const uint16_t port = soak::startCapture(bridge, udid);
+    ASSERT_NE(port, 0);
+    TcpClient client(port);
+    ASSERT_EQ(client.readExactly(1).size(), 1u) << udid;  // the stream reaches it
+    ASSERT_EQ(::shutdown(client.fd(), SHUT_WR), 0);
+    // Frames keep flowing to the half-closed socket until the bridge closes it.
+    EXPECT_TRUE(client.waitForPeerClose()) << udid;
+    expectCleanExit(bridge);
+  }
 }
 
 TEST(StreamSoak, ClientsThatNeverReadDoNotHoldUpWatchersOrStopCapture) {

@@ -122,33 +122,39 @@ TEST_F(StreamHubTest, ClosedClientIsDroppedAndClosedWhileOthersMissNothing) {
 
 TEST_F(StreamHubTest, EmptyBroadcastWritesNothingAndDropsNobody) {
   auto clients = connect(2);
-  clients[1]->close();
   for (int i = 0; i < 5; ++i) hub_->broadcast({});
   EXPECT_EQ(hub_->clients().size(), 2u);
 
   const auto unit = accessUnit(300, 9);
   hub_->broadcast(unit);
   EXPECT_EQ(clients[0]->readExactly(unit.size()), asString(unit));
+  EXPECT_EQ(clients[1]->readExactly(unit.size()), asString(unit));
 }
 
-TEST_F(StreamHubTest, ClientThatLeavesWhileNothingFlowsIsClosedWhenAnotherConnects) {
-  auto clients = connect(3);
+TEST_F(StreamHubTest, ClientThatClosesOrShutsDownItsSendingSideIsClosedWhileNothingFlowsAndNobodyConnects) {
+  auto clients = connect(5);
   const std::vector<int> joined = hub_->clients();
+  // 0 closes, 2 shuts down its sending side (as ncat does at the end of its input), 3
+  // sends bytes first and then shuts down; 1 and 4 stay, 4 sending bytes of its own.
+  auto send = [](const TcpClient& client, const std::string& bytes) {
+    return ::send(client.fd(), bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+  };
   clients[0]->close();
-  clients[2]->close();
-  // No access unit is broadcast: the next connection finds the departed ones.
-  testing_support::TcpClient newcomer(port_);
-  ASSERT_TRUE(newcomer.connected());
-  ASSERT_TRUE(eventually([&] { return keyframes_.load() == 4; }));
-  const std::vector<int> now = hub_->clients();
-  ASSERT_EQ(now.size(), 2u);
-  EXPECT_EQ(now[0], joined[1]);
-  EXPECT_TRUE(eventually([&] { return !isOpen(joined[0]) && !isOpen(joined[2]); }));
+  ASSERT_EQ(::shutdown(clients[2]->fd(), SHUT_WR), 0);
+  ASSERT_TRUE(send(*clients[3], std::string(20000, 'x')));
+  ASSERT_EQ(::shutdown(clients[3]->fd(), SHUT_WR), 0);
+  ASSERT_TRUE(send(*clients[4], "hello"));
+
+  // No access unit is broadcast and no one connects.
+  ASSERT_TRUE(eventually([&] { return hub_->clients() == std::vector<int>{joined[1], joined[4]}; }));
+  EXPECT_TRUE(eventually([&] { return !isOpen(joined[0]) && !isOpen(joined[2]) && !isOpen(joined[3]); }));
+  EXPECT_TRUE(clients[2]->waitForPeerClose());
+  EXPECT_TRUE(clients[3]->waitForPeerClose());
 
   const auto unit = accessUnit(500, 3);
   hub_->broadcast(unit);
   EXPECT_EQ(clients[1]->readExactly(unit.size()), asString(unit));
-  EXPECT_EQ(newcomer.readExactly(unit.size()), asString(unit));
+  EXPECT_EQ(clients[4]->readExactly(unit.size()), asString(unit));
 }
 
 TEST_F(StreamHubTest, ClientThatStopsReadingIsDroppedWithOneLineAndOthersContinue) {

@@ -1,7 +1,12 @@
 // The virtual displays: surfaces, seeds, the read-only lock, and the device timelines.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <thread>
 
 #include "bridge/platform/virtual_simulator/device/virtual_surface.h"
+#include "tests/support/eventually.h"
 #include "tests/support/virtual_simulator_test_support.h"
 
 namespace virtual_sim_test {
@@ -80,21 +85,38 @@ TEST_F(VirtualDisplays, AReaderHoldingTheLockNeverSeesTheRendererWrite) {
   EXPECT_EQ(surface->unlockReadOnly(), platform::virtual_sim::VirtualSurface::kNotLocked);
 }
 
-TEST_F(VirtualDisplays, NothingIsDrawnWhileNoIOClientIsOpen) {
+// Pages of the surface's pixels that are in memory now.
+size_t residentPages(const platform::SurfaceRef& surface) {
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t pages = (surface->bytesPerRow() * surface->height() + page - 1) / page;
+  std::vector<unsigned char> resident(pages);
+  auto* base = const_cast<uint8_t*>(surface->baseAddress());
+  EXPECT_EQ(::mincore(base, pages * page, resident.data()), 0);
+  return static_cast<size_t>(std::count_if(resident.begin(), resident.end(), [](unsigned char p) { return p & 1; }));
+}
+
+TEST_F(VirtualDisplays, NothingIsDrawnWhileNoIOClientIsOpenAndTheDisplayCostsNoMemory) {
   auto client = openIO(kPhone);
   auto surface = displays(client)[0]->framebufferSurface();
+  EXPECT_GT(residentPages(surface), 0u);
+  const size_t w = surface->width(), h = surface->height();
+  const std::vector<uint8_t> bottom = region(surface, 0, h - 64, w, 64);
   client.reset();
+  // The device gives the pixels back once its last I/O client is gone.
+  ASSERT_TRUE(testing_support::eventually([&] { return residentPages(surface) == 0; }));
+  EXPECT_TRUE(looksDark(surface));  // under the read-only lock: the release is over
   const uint32_t seed = surface->seed();
   auto hid = hidClient(kPhone);
   ASSERT_EQ(touchDown(hid, 0.5, 0.5), nullptr);
   advance(3s);
   EXPECT_EQ(surface->seed(), seed);
 
-  // A new client brings the picture up to date at once, finger included.
+  // A new client brings the whole picture back at once, finger included.
   client = openIO(kPhone);
   EXPECT_EQ(displays(client)[0]->framebufferSurface(), surface);
   EXPECT_NE(surface->seed(), seed);
-  EXPECT_EQ(pixelAt(surface, surface->width() / 2, surface->height() / 2), kMagenta);
+  EXPECT_EQ(pixelAt(surface, w / 2, h / 2), kMagenta);
+  EXPECT_EQ(region(surface, 0, h - 64, w, 64), bottom);
 }
 
 TEST_F(VirtualDisplays, DualPanelPhoneTakesTurnsOnANineSecondCycle) {

@@ -58,4 +58,11 @@ void PanelRenderer::draw(const Picture& picture) {
   if (scratch_.capacity() > kScratchKeep) std::vector<uint8_t>().swap(scratch_);
 }
 
+void PanelRenderer::release() {
+  if (!drawn_) return;  // nothing drawn since the last release
+  surface_->discardPixels();
+  drawn_.reset();
+  std::vector<uint8_t>().swap(scratch_);
+}
+
 }  // namespace platform::virtual_sim

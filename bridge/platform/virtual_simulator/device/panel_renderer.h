@@ -24,6 +24,10 @@ class PanelRenderer {
 
   // Brings the surface to `picture`. Blocks while readers hold the surface.
   void draw(const Picture& picture);
+  // Gives the surface's pixels and the scratch space back to the system and forgets the
+  // drawn picture: the next draw paints the whole picture. Blocks while readers hold the
+  // surface.
+  void release();
 
  private:
   const int width_;

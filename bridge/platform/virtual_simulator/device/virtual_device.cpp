@@ -96,6 +96,9 @@ void VirtualDevice::openIO() {
 void VirtualDevice::closeIO() {
   std::lock_guard<std::mutex> life(lifecycleLock_);
   if (ioOpen_ == 0 || --ioOpen_ > 0) return;
+  // Before the render thread is told to stop, so that it finds the device closed and
+  // gives the displays' memory back on its way out.
+  rendering_.store(false, std::memory_order_release);
   if (renderToken_) {
     {
       std::lock_guard<std::mutex> hold(renderToken_->lock);
@@ -106,7 +109,6 @@ void VirtualDevice::closeIO() {
   }
   // The thread may still be finishing a draw; it exits on its own. From here on no
   // draw starts until the next open.
-  rendering_.store(false, std::memory_order_release);
 }
 
 void VirtualDevice::renderLoop(std::shared_ptr<VirtualDevice> device, std::shared_ptr<RenderToken> token) {
@@ -115,8 +117,16 @@ void VirtualDevice::renderLoop(std::shared_ptr<VirtualDevice> device, std::share
     auto wait = next - currentClock()->now();
     wait = std::clamp<std::chrono::steady_clock::duration>(wait, std::chrono::steady_clock::duration::zero(), kLongestSleep);
     std::unique_lock<std::mutex> hold(token->lock);
-    if (token->wake.wait_for(hold, wait, [&] { return token->stop; })) return;
+    if (token->wake.wait_for(hold, wait, [&] { return token->stop; })) break;
   }
+  device->releaseDisplaysIfClosed();
+}
+
+void VirtualDevice::releaseDisplaysIfClosed() {
+  std::lock_guard<std::mutex> draw(drawLock_);
+  // Opened again meanwhile: the new render thread goes on with the pictures drawn.
+  if (rendering_.load(std::memory_order_acquire)) return;
+  for (const auto& panel : panels_) panel->release();
 }
 
 SteadyTime VirtualDevice::renderDue() {

@@ -5,7 +5,9 @@
 // a render thread of the device's own keeps its displays current: it draws what the
 // device's timeline and animations make due, then sleeps until the next change (an
 // idle phone wakes once a second for its clock). Input is drawn by the thread that
-// applies it, before apply returns.
+// applies it, before apply returns. When the last I/O client closes, the render thread
+// gives the displays' pixel memory back on its way out (a device nobody captures costs
+// none); the next open draws the whole picture again.
 //
 // Locks, always taken in this order, none held while calling out of the device:
 //   lifecycleLock_  the I/O open count and the render thread's token
@@ -102,6 +104,9 @@ class VirtualDevice final : public SimDevice, public std::enable_shared_from_thi
   static int progressAt(const InputState& input, SteadyTime now);
   void applyLocked(const IndigoMessage& message, SteadyTime now);  // modelLock_ held
   static void renderLoop(std::shared_ptr<VirtualDevice> device, std::shared_ptr<RenderToken> token);
+  // Releases every panel's pixels unless the device has been opened again. Render
+  // thread, as it ends; takes drawLock_ and waits for the surfaces' readers.
+  void releaseDisplaysIfClosed();
 
   const CatalogEntry& entry_;
   std::vector<std::unique_ptr<PanelRenderer>> panels_;  // fixed at construction; contents guarded by drawLock_

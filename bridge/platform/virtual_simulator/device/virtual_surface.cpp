@@ -61,6 +61,13 @@ void VirtualSurface::endWrite(bool changed) {
   changed_.notify_all();
 }
 
+void VirtualSurface::discardPixels() {
+  beginWrite();
+  // Private anonymous pages: the next touch maps a fresh zero page.
+  madvise(pixels_, mappedBytes(), MADV_DONTNEED);
+  endWrite(true);
+}
+
 size_t VirtualSurface::writersWaitingForTesting() const {
   std::lock_guard<std::mutex> hold(lock_);
   return writersWaiting_;

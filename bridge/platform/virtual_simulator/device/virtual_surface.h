@@ -43,6 +43,10 @@ class VirtualSurface final : public Surface {
   // endWrite lets readers in again and bumps the seed when `changed`.
   uint8_t* beginWrite();
   void endWrite(bool changed);
+  // Writer side: gives the pixels' pages back to the system. The surface then reads as
+  // zeros (with a new seed) and costs no memory until it is drawn again. Waits for
+  // readers as beginWrite does.
+  void discardPixels();
 
   // Test seam: writers blocked in beginWrite right now.
   size_t writersWaitingForTesting() const;

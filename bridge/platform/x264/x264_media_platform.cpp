@@ -1,5 +1,6 @@
 #include "bridge/platform/x264/x264_media_platform.h"
 
+#include "bridge/platform/x264/heap_policy.h"
 #include "bridge/platform/x264/x264_session.h"
 
 namespace platform {
@@ -7,6 +8,8 @@ namespace {
 
 class X264MediaPlatform final : public MediaPlatform {
  public:
+  X264MediaPlatform() { x264impl::mapLargeBlocksDirectly(); }
+
   int32_t createCompressionSession(int32_t width, int32_t height, uint32_t codecType,
                                    CompressionOutputCallback callback, void* outputContext,
                                    CompressionSessionRef* session) override {

@@ -5,5 +5,7 @@
 
 namespace platform {
 // The process-wide x264 media platform, created on first use and never destroyed.
+// Creating it sets the process's heap to map large blocks directly (heap_policy.h), so
+// call it before other threads start.
 MediaPlatform& x264MediaPlatform();
 }

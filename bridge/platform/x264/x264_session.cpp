@@ -5,6 +5,7 @@
 
 #include "bridge/platform/log.h"
 #include "bridge/platform/x264/encode_turns.h"
+#include "bridge/platform/x264/heap_policy.h"
 #include "bridge/platform/x264/x264_sample.h"
 
 namespace platform::x264impl {
@@ -144,10 +145,12 @@ void X264Session::invalidate() {
     }
     thread_.join();
   }
-  releaseEncoder();
+  // Once per session: the heaps keep no pages of what it freed.
+  if (releaseEncoder()) returnFreedHeapPages();
 }
 
-void X264Session::releaseEncoder() {
+bool X264Session::releaseEncoder() {
+  const bool released = encoder_ != nullptr;
   if (encoder_ != nullptr) x264_encoder_close(encoder_);
   encoder_ = nullptr;
   parameterSets_.clear();
@@ -157,6 +160,7 @@ void X264Session::releaseEncoder() {
     if (p.allocated) x264_picture_clean(&p.picture);
     p.allocated = false;
   }
+  return released;
 }
 
 uint64_t X264Session::droppedFrames() const {

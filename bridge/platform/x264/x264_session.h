@@ -67,9 +67,9 @@ class X264Session final : public CompressionSession {
   };
 
   int32_t open();
-  // Closes the encoder and frees its pictures. Caller's thread, with no output thread
-  // running (before it starts or after it was joined).
-  void releaseEncoder();
+  // Closes the encoder and frees its pictures; true when there was an encoder. Caller's
+  // thread, with no output thread running (before it starts or after it was joined).
+  bool releaseEncoder();
   void outputLoop();
   void encodeJob(const Job& job);
   // Tracks the real spacing of the frames; true when the rates must be corrected for it.

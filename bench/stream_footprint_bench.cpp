@@ -6,7 +6,16 @@
 // window after a one-second settle; VmHWM is the peak over the bridge's whole life, read
 // just before it is told to exit.
 //
+// With "switches", a long session instead: one bridge starts on the Virtual Phone with
+// both streams, then "start_capture" moves it through the Phone, Tablet, TV, Dual-Panel,
+// Stale-Input and Animated Phone in turn, each followed by the same
+// "start_remote_stream", one switch a second, one client draining each stream
+// throughout. Its resident memory (VmRSS) is read at the start, after the last switch
+// and a second after "stop_capture", and set against the steady VmRSS of the heaviest
+// of those devices on its own (a fresh bridge per device, both streams, same clients).
+//
 // Usage: stream_footprint_bench [seconds per device, default 5]
+//        stream_footprint_bench switches [switches, default 60] [bridge binary, default the built one]
 // Ends with RESULT lines (tab-separated) that scripts/bench.sh collects into its table.
 #include <unistd.h>
 
@@ -15,6 +24,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -31,6 +42,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kVirtualPhone = "7E57DE71-CE00-4000-8000-000000000001";
 constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";
+constexpr const char* kRemoteStart = R"({"cmd":"start_remote_stream","bitrate":2000000,"maxDim":1280,"fps":30})";
+
+std::string startCaptureLine(const char* udid) {
+  return std::string("{\"cmd\":\"start_capture\",\"udid\":\"") + udid + "\"}";
+}
 
 int portOf(const std::optional<std::string>& response) {
   const size_t at = response ? response->find("\"port\":") : std::string::npos;
@@ -83,8 +99,8 @@ class StreamReader {
 
 void measure(const char* key, const char* name, const char* udid, double seconds) {
   testing_support::BridgeProcess bridge;
-  const int localPort = portOf(bridge.request(std::string("{\"cmd\":\"start_capture\",\"udid\":\"") + udid + "\"}"));
-  const int remotePort = portOf(bridge.request(R"({"cmd":"start_remote_stream","bitrate":2000000,"maxDim":1280,"fps":30})"));
+  const int localPort = portOf(bridge.request(startCaptureLine(udid)));
+  const int remotePort = portOf(bridge.request(kRemoteStart));
   if (localPort == 0 || remotePort == 0) {
     std::printf("%-15s could not start the streams\n", name);
     return;
@@ -116,9 +132,112 @@ void measure(const char* key, const char* name, const char* udid, double seconds
   std::printf("RESULT\tfootprint_rss_%s\t1\t%.1f\t-\tMiB\tbridge peak RSS (VmHWM) streaming the %s\n", key, peak, name);
 }
 
+struct Device {
+  const char* name;
+  const char* udid;
+};
+// The devices of the switch cycle, in turn.
+constexpr Device kSwitchCycle[] = {
+    {"Virtual Phone", kVirtualPhone},
+    {"Virtual Tablet", "7E57DE71-CE00-4000-8000-000000000002"},
+    {"Virtual TV", "7E57DE71-CE00-4000-8000-000000000003"},
+    {"Dual-Panel Phone", "7E57DE71-CE00-4000-8000-000000000004"},
+    {"Stale-Input Phone", "7E57DE71-CE00-4000-8000-000000000007"},
+    {"Animated Phone", kAnimatedPhone},
+};
+
+// A bridge that start() sets capturing a device with the remote stream on and one client
+// draining each stream; start() is false when the streams did not start.
+struct StreamingBridge {
+  explicit StreamingBridge(const std::string& binary) : bridge(binary) {}
+  bool start(const char* udid) {
+    const int localPort = portOf(bridge.request(startCaptureLine(udid)));
+    const int remotePort = portOf(bridge.request(kRemoteStart));
+    if (localPort == 0 || remotePort == 0) return false;
+    local = std::make_unique<bench::DrainedClient>(static_cast<uint16_t>(localPort));
+    remote = std::make_unique<bench::DrainedClient>(static_cast<uint16_t>(remotePort));
+    return true;
+  }
+  double residentMiB() const { return bench::statusMiB(bridge.pid(), "VmRSS"); }
+
+  testing_support::BridgeProcess bridge;
+  std::unique_ptr<bench::DrainedClient> local;
+  std::unique_ptr<bench::DrainedClient> remote;
+};
+
+// VmRSS of a bridge streaming `device` alone, once settled: the median of samples taken
+// every 250 ms over 2 s after a 1.5 s settle.
+double steadyResidentMiB(const std::string& binary, const Device& device) {
+  StreamingBridge streaming(binary);
+  if (!streaming.start(device.udid)) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::vector<double> samples;
+  for (int i = 0; i < 8; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    samples.push_back(streaming.residentMiB());
+  }
+  return bench::percentile(samples, 50);
+}
+
+int measureSwitches(int switches, const std::string& binary) {
+  std::printf("Device switches of %s: both streams on, one client draining each\n", binary.c_str());
+  const Device* heaviest = nullptr;
+  double heaviestMiB = 0;
+  for (const Device& device : kSwitchCycle) {
+    const double resident = steadyResidentMiB(binary, device);
+    std::printf("%-18s steady RSS %6.1f MiB on its own\n", device.name, resident);
+    if (resident > heaviestMiB) heaviestMiB = resident, heaviest = &device;
+  }
+
+  StreamingBridge streaming(binary);
+  if (heaviest == nullptr || !streaming.start(kVirtualPhone)) {
+    std::printf("could not start the streams\n");
+    return 1;
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const double atStart = streaming.residentMiB();
+  const size_t cycle = std::size(kSwitchCycle);
+  for (int i = 1; i <= switches; ++i) {
+    const Device& device = kSwitchCycle[static_cast<size_t>(i) % cycle];
+    streaming.bridge.request(startCaptureLine(device.udid));
+    streaming.bridge.request(kRemoteStart);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    if (i % 10 == 0) std::printf("after %3d switches (%s): RSS %6.1f MiB\n", i, device.name, streaming.residentMiB());
+  }
+  const double afterSwitches = streaming.residentMiB();
+  streaming.bridge.request(R"({"cmd":"stop_capture"})");
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const double afterStop = streaming.residentMiB();
+  const bool streamed = streaming.local->bytes() > 0 && streaming.remote->bytes() > 0;
+  streaming.bridge.closeStdin();
+  streaming.bridge.waitForExit();
+
+  std::printf("RSS at start %.1f MiB, after %d switches %.1f MiB (%.2fx the %s's %.1f), after stop_capture %.1f MiB "
+              "(%.2fx the start)%s\n",
+              atStart, switches, afterSwitches, afterSwitches / heaviestMiB, heaviest->name, heaviestMiB, afterStop,
+              afterStop / atStart, streamed ? "" : "; a stream sent nothing");
+  std::printf("RESULT\tswitch_rss_heaviest\t1\t%.1f\t-\tMiB\tbridge steady RSS of the heaviest device alone, both "
+              "streams (%s)\n",
+              heaviestMiB, heaviest->name);
+  std::printf("RESULT\tswitch_rss_start\t1\t%.1f\t-\tMiB\tbridge RSS at the start of the switch cycle (Virtual "
+              "Phone, both streams)\n",
+              atStart);
+  std::printf("RESULT\tswitch_rss_after\t%d\t%.1f\t-\tMiB\tbridge RSS after the switches, both streams on "
+              "(%.2fx the heaviest)\n",
+              switches, afterSwitches, afterSwitches / heaviestMiB);
+  std::printf("RESULT\tswitch_rss_stopped\t1\t%.1f\t-\tMiB\tbridge RSS 1 s after stop_capture that ends the cycle "
+              "(%.2fx the start)\n",
+              afterStop, afterStop / atStart);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "switches") {
+    const int switches = argc > 2 ? std::max(1, std::atoi(argv[2])) : 60;
+    return measureSwitches(switches, argc > 3 ? argv[3] : CORVANE_BRIDGE_BINARY);
+  }
   const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
   std::printf("Streaming footprint of %s: local stream decoded by a client, remote stream drained\n",
               CORVANE_BRIDGE_BINARY);

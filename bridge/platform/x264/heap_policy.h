@@ -6,10 +6,8 @@
 // come and go with the sessions. glibc maps blocks that large directly only until the
 // first such block is freed: from then on it raises its threshold (up to 32 MiB) and
 // serves them from its heaps, where freed memory stays with the process, spread over
-// its arenas (up to 8 per core). Over 60 device switches with both streams that took the
-// bridge from 93 MiB to 329 MiB, and stop_capture left 292 MiB. With large blocks mapped
-// directly it ended near 107 MiB and stop_capture left 25 MiB; with the trim after each
-// session as well, 93 MiB and 7 MiB.
+// its arenas (up to 8 per core), so that every device switch left the bridge larger.
+// docs/performance.md has the figures of each choice.
 //
 // Both calls do nothing with another C library.
 #pragma once

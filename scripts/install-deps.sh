@@ -13,9 +13,10 @@
 #   apple  test, plus clang, GNUstep's Foundation and the blocks runtime (the Apple
 #          platform sources built and tested on Linux, scripts/test-apple-linux.sh)
 #   docs   Graphviz (the architecture diagram, scripts/render-docs.sh)
+#   includes  apple, plus include-what-you-use (the include check, scripts/check-includes.sh)
 # Node.js and npm are installed only when node or npm is missing from the PATH: a Node.js
 # installed from elsewhere brings its own npm and conflicts with Debian's npm package.
-# Without a group: build, test, fuzz and tools (lint, viewer, apple and docs only when named).
+# Without a group: build, test, fuzz and tools (lint, viewer, apple, docs and includes only when named).
 set -euo pipefail
 
 build=(build-essential cmake pkg-config git libx264-dev libyuv-dev nlohmann-json3-dev)
@@ -28,6 +29,7 @@ lint=(python3 "${node[@]}")
 viewer=(chromium "${node[@]}")
 apple=(clang libgnustep-base-dev libblocksruntime-dev)
 docs=(graphviz)
+includes=(iwyu python3)
 
 groups=("$@")
 if ((${#groups[@]} == 0)); then groups=(build test fuzz tools); fi
@@ -43,7 +45,8 @@ for group in "${groups[@]}"; do
     lint) packages+=("${lint[@]}") ;;
     viewer) packages+=("${viewer[@]}") ;;
     docs) packages+=("${docs[@]}") ;;
-    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer, apple, docs)" >&2; exit 2 ;;
+    includes) packages+=("${test[@]}" "${apple[@]}" "${includes[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, fuzz, tools, lint, viewer, apple, docs, includes)" >&2; exit 2 ;;
   esac
 done
 

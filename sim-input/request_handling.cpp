@@ -3,9 +3,11 @@
 #include <dlfcn.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <utility>
+#include <vector>
 
 #include "sim-input/hid_event_system.h"
 #include "sim-input/host_clock.h"

@@ -1,4 +1,6 @@
 // The C-callable entries by UDID that the command dispatcher calls.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "bridge/capture/capture.h"

@@ -1,8 +1,12 @@
 #include "bridge/capture/capture_loop.h"
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "bridge/capture/capture.h"
 #include "bridge/capture/capture_state.h"

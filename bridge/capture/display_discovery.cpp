@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "bridge/capture/capture_state.h"
 #include "bridge/capture/display_following.h"

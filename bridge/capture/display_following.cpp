@@ -1,5 +1,8 @@
 #include "bridge/capture/display_following.h"
 
+#include <cstddef>
+#include <memory>
+
 #include "bridge/capture/capture_state.h"
 #include "bridge/capture/display_discovery.h"
 #include "bridge/platform/log.h"

@@ -2,6 +2,7 @@
 // with exactly one response, in order.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 

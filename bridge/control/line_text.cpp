@@ -1,5 +1,6 @@
 #include "bridge/control/line_text.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace {

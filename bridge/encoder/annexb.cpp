@@ -1,5 +1,9 @@
 #include "bridge/encoder/annexb.h"
 
+#include <atomic>
+#include <cstddef>
+#include <memory>
+
 #include "bridge/encoder/encoder_state.h"
 
 namespace encoder {

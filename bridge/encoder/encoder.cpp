@@ -1,5 +1,11 @@
 #include "bridge/encoder/encoder.h"
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <utility>
+
 #include "bridge/encoder/annexb.h"
 #include "bridge/encoder/encoder_state.h"
 #include "bridge/platform/log.h"

@@ -1,5 +1,8 @@
 #include "bridge/encoder/remote_stream.h"
 
+#include <atomic>
+#include <mutex>
+
 #include "bridge/encoder/encoder_state.h"
 #include "bridge/platform/log.h"
 

@@ -1,6 +1,7 @@
 #include "bridge/input/hid_registry.h"
 
 #include <cstring>
+#include <utility>
 
 #include "bridge/input/host_clock.h"
 #include "bridge/input/indigo_functions.h"

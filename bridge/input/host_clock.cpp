@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <ratio>
+#include <utility>
 
 namespace input {
 namespace {

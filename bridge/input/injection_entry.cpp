@@ -1,6 +1,10 @@
 #include "bridge/input/injection_entry.h"
 
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
 
 #include "bridge/input/hid_registry.h"
 #include "bridge/platform/log.h"

@@ -1,9 +1,14 @@
 #include "bridge/input/key_button_injection.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "bridge/input/hid_registry.h"
 #include "bridge/input/injection.h"

@@ -1,7 +1,13 @@
 #include "bridge/input/touch_injection.h"
 
+#include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "bridge/input/hid_registry.h"
 #include "bridge/input/host_clock.h"

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ratio>
 
 namespace platform {
 

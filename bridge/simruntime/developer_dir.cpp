@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "bridge/simruntime/sim_runtime.h"
 

@@ -1,5 +1,8 @@
 // Turning a command's UDID into a SimDevice.
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "bridge/platform/log.h"
 #include "bridge/simruntime/sim_runtime.h"

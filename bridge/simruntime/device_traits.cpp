@@ -1,5 +1,8 @@
 #include "bridge/simruntime/device_traits.h"
 
+#include <memory>
+#include <utility>
+
 #include "bridge/platform/log.h"
 #include "bridge/simruntime/sim_runtime.h"
 

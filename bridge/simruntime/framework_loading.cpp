@@ -2,7 +2,10 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <array>
+#include <cstddef>
 #include <optional>
+#include <string>
 
 #include "bridge/platform/log.h"
 #include "bridge/simruntime/device_traits.h"

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <deque>
+#include <optional>
 #include <utility>
 
 #include "bridge/streaming/stream_client.h"

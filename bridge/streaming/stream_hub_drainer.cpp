@@ -4,7 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "bridge/streaming/stream_client.h"
 #include "bridge/streaming/stream_hub.h"

@@ -1,5 +1,6 @@
 #include "bridge/streaming/stream_hubs.h"
 
+#include <cstddef>
 #include <span>
 #include <utility>
 

@@ -12,6 +12,8 @@
 // of the process.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>

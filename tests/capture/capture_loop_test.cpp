@@ -2,9 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "bridge/capture/capture.h"
 #include "bridge/capture/capture_state.h"

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "bridge/capture/capture_loop.h"
 #include "bridge/capture/capture_state.h"

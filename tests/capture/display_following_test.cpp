@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include "bridge/capture/capture_loop.h"
 #include "bridge/capture/capture_state.h"

@@ -1,5 +1,10 @@
 // The line protocol of the real bridge over pipes: framing, trimming, invalid JSON,
 // ordering and the exit at end of input.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

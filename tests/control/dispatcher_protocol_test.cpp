@@ -1,10 +1,15 @@
 // The dispatcher through the real bridge: routing, field kinds as a client sees them,
 // and the stream servers that the capture and remote-stream commands leave behind.
+#include <sys/types.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 

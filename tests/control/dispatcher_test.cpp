@@ -2,10 +2,15 @@
 // remote port's life, and the remote parameters.
 #include "bridge/control/dispatcher.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <unistd.h>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 // The typed-field table: what each kind accepts and what counts as missing.
 #include "bridge/control/request_fields.h"
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,6 +1,7 @@
 // Response lines: compact JSON, the "ok" key, and the stand-in for unserialisable ones.
 #include "bridge/control/response.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -1,5 +1,12 @@
 #include "bridge/encoder/annexb.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

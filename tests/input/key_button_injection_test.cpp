@@ -3,7 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "bridge/input/injection_entry.h"
 #include "tests/support/fake_hid_environment.h"

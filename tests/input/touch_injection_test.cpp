@@ -3,9 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <deque>
 #include <limits>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/fake_hid_environment.h"
 

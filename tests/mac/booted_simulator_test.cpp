@@ -16,12 +16,17 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <cstdint>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
+#include <ratio>
 
 #include <nlohmann/json.hpp>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "tests/support/bridge_process.h"
 #include "tests/support/decoded_stream.h"

@@ -1,5 +1,7 @@
 #include "bridge/platform/timer_grid.h"
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "bridge/simruntime/sim_runtime.h"

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 #include "bridge/simruntime/sim_runtime.h"
 #include "tests/support/fake_simulator_platform.h"

@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>

@@ -2,7 +2,11 @@
 #include "bridge/streaming/stream_hubs.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 // making recognisable access units.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>

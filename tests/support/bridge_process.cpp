@@ -14,7 +14,10 @@
 #include <libproc.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace testing_support {

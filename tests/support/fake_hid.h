@@ -12,12 +12,14 @@
 // the owning object's lock; read them through the accessors.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/platform/simulator_platform.h"

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bridge/input/hid_registry.h"
 #include "bridge/input/host_clock.h"

@@ -20,8 +20,11 @@
 // accessors that take the fake's lock, so tests may read while output threads run.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -29,6 +32,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bridge/platform/media_platform.h"

@@ -1,5 +1,7 @@
 #include "tests/support/fake_simulator_platform.h"
 
+#include <cstddef>
+
 namespace testing_support {
 
 int32_t FakeDeviceType::productFamilyID() {

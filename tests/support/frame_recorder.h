@@ -2,8 +2,10 @@
 // two recorders is a process-wide object behind a plain function.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <vector>

@@ -1,6 +1,7 @@
 // Collects the bridge's log lines for the lifetime of the object (replaces stderr).
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <string_view>

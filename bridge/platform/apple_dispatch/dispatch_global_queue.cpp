@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "bridge/platform/global_queue.h"
 

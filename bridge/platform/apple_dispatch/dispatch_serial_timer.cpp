@@ -20,8 +20,13 @@
 #include <dispatch/dispatch.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "bridge/platform/serial_timer.h"
 #include "bridge/platform/timer_grid.h"

@@ -10,6 +10,8 @@
 // Threads: any thread.
 #pragma once
 
+#include <memory>
+
 #include <CoreVideo/CoreVideo.h>
 
 #include "bridge/platform/media_platform.h"

@@ -1,5 +1,7 @@
 #include "bridge/platform/apple_media/vt_media_platform.h"
 
+#include <cstdint>
+
 #include "bridge/platform/apple_media/vt_pixel_buffer.h"
 #include "bridge/platform/apple_media/vt_session.h"
 

@@ -16,7 +16,10 @@
 
 #include <CoreVideo/CoreVideo.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "bridge/platform/apple_media/cf_ref.h"
 #include "bridge/platform/apple_media/cv_pixel_buffer_carrier.h"

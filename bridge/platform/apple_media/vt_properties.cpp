@@ -1,5 +1,9 @@
 #include "bridge/platform/apple_media/vt_properties.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
 #include <VideoToolbox/VideoToolbox.h>
 
 #include "bridge/platform/apple_media/vt_property_plan.h"

@@ -1,5 +1,7 @@
 #include "bridge/platform/apple_media/vt_sample.h"
 
+#include <utility>
+
 #include "bridge/platform/apple_media/nal_length_prefix.h"
 
 namespace platform::vtimpl {

@@ -14,6 +14,8 @@
 
 #include <CoreMedia/CoreMedia.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 

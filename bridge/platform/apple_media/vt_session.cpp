@@ -1,5 +1,9 @@
 #include "bridge/platform/apple_media/vt_session.h"
 
+#include <memory>
+#include <optional>
+#include <utility>
+
 #include "bridge/platform/apple_media/cv_pixel_buffer_carrier.h"
 #include "bridge/platform/apple_media/vt_properties.h"
 #include "bridge/platform/log.h"

@@ -26,6 +26,7 @@
 
 #include <VideoToolbox/VideoToolbox.h>
 
+#include <cstdint>
 #include <mutex>
 
 #include "bridge/platform/apple_media/cf_ref.h"

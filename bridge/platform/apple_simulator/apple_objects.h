@@ -2,6 +2,13 @@
 // (Objective-C++ only). Each holds one reference to its Objective-C object.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "bridge/platform/apple_simulator/objc_support.h"
 
 namespace platform::apple {

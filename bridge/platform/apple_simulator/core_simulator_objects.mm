@@ -1,5 +1,12 @@
 // The CoreSimulator objects of device lookup and device traits: the service context,
 // the device set, devices and device types.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "bridge/platform/apple_simulator/apple_objects.h"
 #include "bridge/platform/apple_simulator/private_methods.h"
 

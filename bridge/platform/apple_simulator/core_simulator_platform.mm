@@ -4,6 +4,9 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
 
 #include "bridge/platform/apple_simulator/apple_objects.h"
 

@@ -1,5 +1,14 @@
 // The device I/O objects of display discovery and capture: the I/O client class and
 // its clients, their ports and the display descriptors with their surfaces.
+#include <dispatch/dispatch.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "bridge/platform/apple_simulator/apple_objects.h"
 #include "bridge/platform/apple_simulator/private_methods.h"
 #include "bridge/platform/apple_surface/io_surface_surface.h"

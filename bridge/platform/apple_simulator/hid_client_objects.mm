@@ -1,5 +1,12 @@
 // The SimulatorKit HID client: its class, an allocation waiting for init, and the
 // client that sends Indigo messages.
+#include <dispatch/dispatch.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
 #include "bridge/platform/apple_simulator/apple_objects.h"
 #include "bridge/platform/apple_simulator/private_methods.h"
 

@@ -1,5 +1,10 @@
 #include "bridge/platform/apple_simulator/objc_support.h"
 
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
 #include "bridge/platform/apple_simulator/apple_objects.h"
 
 namespace platform::apple {

@@ -10,6 +10,8 @@
 
 #include <IOSurface/IOSurfaceRef.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "bridge/platform/surface.h"

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 

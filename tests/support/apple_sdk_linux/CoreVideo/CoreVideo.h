@@ -3,6 +3,7 @@
 // Nothing here is defined on Linux.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <CoreFoundation/CoreFoundation.h>

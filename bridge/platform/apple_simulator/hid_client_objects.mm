@@ -35,9 +35,11 @@ class AppleHIDClient final : public SimHIDClient {
       return false;
     });
     if (raised) {
-      deliverOn(*queue, handler,
-                std::make_shared<const SimError>(SimError{"NSInternalInconsistencyException", 0,
-                                                          "sendWithMessage:freeWhenDone:completionQueue:completion: raised"}));
+      // Queued like any completion, never run here: the caller may hold locks (the
+      // injection lock) that a completion must not run under.
+      SimErrorRef error = std::make_shared<const SimError>(SimError{
+          "NSInternalInconsistencyException", 0, "sendWithMessage:freeWhenDone:completionQueue:completion: raised"});
+      completionQueue.async([handler, error] { (*handler)(error); });
     }
   }
 

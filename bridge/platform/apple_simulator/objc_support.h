@@ -2,11 +2,13 @@
 // one reference to an object, string and error conversion, and the two ways a message
 // that may raise is sent.
 //
-// Exceptions: the Objective-C exception is caught by @try in the helper's own frame and
-// the C++ exception is thrown only after it, so no frame both catches an Objective-C
-// exception and lets a C++ one through (GCC's Objective-C runtime, used on Linux,
-// cannot unwind a C++ exception into an Objective-C++ catch). SimException is caught by
-// the C++ callers of the platform, never in these sources.
+// Exceptions: an Objective-C exception is caught by @try in the helper's own frame, and
+// SimException is thrown only after that frame has returned, so it is never thrown from
+// inside an @catch. A C++ exception from the body is not caught here: it passes through
+// to the C++ callers, as SimException does (GCC's Objective-C runtime, used on Linux,
+// cannot catch a C++ exception in an Objective-C++ function, nor runs the destructors of
+// a file with an @catch while one passes; there, of what the body holds, only the pool
+// is sure to go).
 #pragma once
 
 #import <Foundation/Foundation.h>
@@ -66,32 +68,52 @@ std::optional<std::vector<std::shared_ptr<Interface>>> wrappedElements(id value)
   return wrapped;
 }
 
+// Runs body(context) inside an autorelease pool of its own and drains the pool however
+// the body ends, also when a C++ exception (std::bad_alloc, say) leaves it. The pool is
+// drained by a destructor in a file that holds no @try (autorelease_pool.mm): GCC's
+// Objective-C runtime, used on Linux, runs no destructor of a frame with an @catch while
+// a C++ exception passes, and @autoreleasepool pops nothing on any exception.
+void inAutoreleasePool(void (*body)(void*), void* context);
+
+template <typename Body>
+void inAutoreleasePool(Body& body) {
+  inAutoreleasePool([](void* context) { (*static_cast<Body*>(context))(); }, &body);
+}
+
 // Sends what `body` sends inside @try and an autorelease pool; an Objective-C exception
-// becomes SimException with its reason. For operations that may throw.
+// becomes SimException with its reason. For operations that may throw. A C++ exception
+// from `body` passes through unchanged.
 template <typename Body>
 auto raising(Body&& body) -> decltype(body()) {
+  std::optional<decltype(body())> result;
+  bool raised = false;
   std::string reason;
-  @autoreleasepool {
+  auto attempt = [&] {
     @try {
-      return body();
-    } @catch (id raised) {
-      reason = reasonOf(raised);
+      result.emplace(body());
+    } @catch (id thrown) {
+      raised = true;
+      reason = reasonOf(thrown);
     }
-  }
-  throw SimException(reason);
+  };
+  inAutoreleasePool(attempt);
+  if (raised) throw SimException(reason);
+  return std::move(*result);
 }
 
 // As raising, but an exception gives `fallback`. For operations whose "nothing" result
-// stands for a failure of any kind.
+// stands for a failure of any kind. A C++ exception from `body` passes through unchanged.
 template <typename Body, typename Result>
 Result orElse(Result fallback, Body&& body) {
-  @autoreleasepool {
+  auto attempt = [&] {
     @try {
-      return body();
+      fallback = body();
     } @catch (id) {
-      return fallback;
+      // `fallback` stays as it was.
     }
-  }
+  };
+  inAutoreleasePool(attempt);
+  return fallback;
 }
 
 }  // namespace platform::apple

@@ -78,16 +78,19 @@ class AppleSimulatorFaults : public ::testing::Test {
     return build != nullptr ? build(1, 1, 51) : nullptr;
   }
 
-  // Sends a button press and returns every completion that arrived for it.
+  // Sends a button press and returns every completion that arrived for it; the threads
+  // they ran on go to completionThreads.
   std::vector<platform::SimErrorRef> send(const platform::SimHIDClientRef& client, platform::GlobalQueue& queue,
                                           bool freeWhenDone = true) {
     void* message = buttonMessage();
     EXPECT_NE(message, nullptr);
     std::mutex lock;
     std::vector<platform::SimErrorRef> completions;
+    completionThreads.clear();
     client->sendWithMessage(message, freeWhenDone, queue, [&](platform::SimErrorRef error) {
       std::lock_guard<std::mutex> hold(lock);
       completions.push_back(error);
+      completionThreads.push_back(std::this_thread::get_id());
     });
     platform::GlobalQueue::shared().waitIdleForTesting();
     if (!freeWhenDone) std::free(message);
@@ -96,6 +99,7 @@ class AppleSimulatorFaults : public ::testing::Test {
 
   std::shared_ptr<platform::ManualVirtualClock> clock = std::make_shared<platform::ManualVirtualClock>();
   testing_support::LogCapture log;
+  std::vector<std::thread::id> completionThreads;  // written by send's completions, read after its wait
 
  private:
   testing_support::ScopedSimulatorPlatform installed_;
@@ -163,12 +167,17 @@ TEST_F(AppleSimulatorFaults, SendErrorsArriveOnceAsTheFrameworksReportedThem) {
   EXPECT_EQ(send(fresh, queue), std::vector<platform::SimErrorRef>{nullptr});
   EXPECT_EQ(queue.tasks.load(), 1);
 
-  // A send that raises still completes, once, with an error.
+  // A send that raises still completes, once, with an error, on the completion queue:
+  // never on the caller's thread, which may hold the injection lock.
   standin::setFaultsForTesting("raise-on-send");
   errors = send(fresh, platform::GlobalQueue::shared(), false);
   ASSERT_EQ(errors.size(), 1u);
   ASSERT_NE(errors[0], nullptr);
   EXPECT_EQ(errors[0]->domain, "NSInternalInconsistencyException");
+  ASSERT_EQ(completionThreads.size(), 1u);
+  EXPECT_NE(completionThreads[0], std::this_thread::get_id());
+  EXPECT_EQ(send(fresh, queue, false).size(), 1u);
+  EXPECT_EQ(queue.tasks.load(), 2);
 }
 
 // The bridge over the stand-ins, started with faults in its environment.

@@ -55,6 +55,18 @@ std::string parentDirectory(const std::string& dir) {
   return dir.substr(0, parentEnd + 1);
 }
 
+// The developer directory whose first SimulatorKit candidate `simKitPath` is, when that
+// directory is the Command Line Tools (what xcode-select names on a Mac that has only
+// them, or once `xcode-select -s` chose them): they have no SimulatorKit, no Simulator.
+std::optional<std::string> commandLineToolsOf(const std::string& simKitPath) {
+  const std::string suffix = _simKitCandidates("")[0];  // the first candidate of the empty directory
+  if (!simKitPath.ends_with(suffix)) return std::nullopt;
+  std::string developerDir = simKitPath.substr(0, simKitPath.size() - suffix.size());
+  while (developerDir.ends_with("/")) developerDir.pop_back();
+  if (developerDir != "CommandLineTools" && !developerDir.ends_with("/CommandLineTools")) return std::nullopt;
+  return developerDir;
+}
+
 }  // namespace
 
 std::array<std::string, 2> _simKitCandidates(const std::string& developerDir) {
@@ -97,6 +109,12 @@ bool ensureSimKitLoaded() {
     bridgeLog("[SimKit] Loaded SimulatorKit");
   } else {
     bridgeLog("[SimKit] Failed to load SimulatorKit from %@", path.c_str());
+    // Said once, with the first failure: the load is never tried again.
+    if (std::optional<std::string> tools = commandLineToolsOf(path)) {
+      bridgeLog("[SimKit] The developer directory %@ is the Command Line Tools, which have no SimulatorKit: "
+                "install Xcode and select it with: sudo xcode-select -s /Applications/Xcode.app",
+                tools->c_str());
+    }
   }
   return g_simKitOk;
 }

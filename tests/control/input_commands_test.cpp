@@ -227,4 +227,22 @@ TEST_F(InputCommandsTest, TouchAndKeyboardPassOneEventAndReportCodes) {
   EXPECT_TRUE(holds.empty());
 }
 
+TEST_F(InputCommandsTest, WithTheCommandLineToolsSelectedInputFailsAsEverAndTheLogSaysWhyOnce) {
+  // xcode-select naming the Command Line Tools, where no SimulatorKit is.
+  const std::string tool = testing::TempDir() + "corvane-xcode-select-" + std::to_string(::getpid());
+  std::ofstream(tool) << "#!/bin/sh\necho /Library/Developer/CommandLineTools\n";
+  ASSERT_EQ(::chmod(tool.c_str(), 0755), 0);
+  resetSimRuntimeForTesting();
+  setDeveloperDirToolForTesting(tool);
+
+  const json touch = {{"udid", kPhone}, {"x", 0.5}, {"y", 0.5}, {"type", 0}};
+  EXPECT_EQ(run(handleTouch, touch), failure("touch: sc_indigo_touch returned -1"));
+  EXPECT_EQ(run(handleTouch, touch), failure("touch: sc_indigo_touch returned -1"));
+  EXPECT_EQ(run(handleKeyboard, {{"udid", kPhone}, {"keyCode", 4}, {"modifierFlags", 0}, {"isDown", true}}),
+            failure("keyboard: sc_indigo_keyboard returned -1"));
+  EXPECT_EQ(log.countContaining("is the Command Line Tools, which have no SimulatorKit"), 1u);
+  EXPECT_TRUE(indigoCalls().empty());
+  std::remove(tool.c_str());
+}
+
 }  // namespace

@@ -129,3 +129,27 @@ TEST_F(SimRuntimeTest, LookupMakesTheCoreSimulatorLoadWhenItComesFirst) {
 }
 
 }  // namespace
+
+TEST_F(SimRuntimeTest, CommandLineToolsAreNamedOnceWithTheFailedLoadAndTheResultIsUnchanged) {
+  const std::string tools = "/Library/Developer/CommandLineTools";
+  const std::string hint = "[SimKit] The developer directory " + tools +
+                           " is the Command Line Tools, which have no SimulatorKit: install Xcode and select it "
+                           "with: sudo xcode-select -s /Applications/Xcode.app";
+  for (const std::string printed : {tools, tools + "/"}) {
+    resetSimRuntimeForTesting();
+    useTool("printf '%s\\n' '" + printed + "'");
+    allowCoreSimulator();
+    log.clear();
+    EXPECT_FALSE(ensureSimKitLoaded());
+    EXPECT_FALSE(ensureSimKitLoaded());
+    EXPECT_EQ(log.lines(), (Lines{"[CoreSim] Loaded CoreSimulator",
+                                  "[SimKit] Failed to load SimulatorKit from " + printed + kPrivateSimKit, hint}));
+  }
+  // A directory that only ends in the same letters is not the Command Line Tools.
+  resetSimRuntimeForTesting();
+  useTool("printf '/opt/MyCommandLineTools\\n'");
+  log.clear();
+  EXPECT_FALSE(ensureSimKitLoaded());
+  EXPECT_EQ(log.count(hint), 0u);
+  EXPECT_EQ(log.lines().size(), 2u);
+}

@@ -19,7 +19,7 @@ function(corvane_native_architecture target)
   endif()
 endfunction()
 
-# corvane_folder_tests([LIBS ...] [LINUX_LIBS ...] [LINUX_ONLY name ...]
+# corvane_folder_tests([LIBS ...] [LINUX_LIBS ...] [LINUX_ONLY name ...] [MAC_ONLY name ...]
 #                      [APPLE_INSTANCES name ...] [APPLE_PLATFORM] [MAY_SKIP]):
 # one test executable per *_test.cpp in the calling folder, linked with LIBS, the shared
 # test support library and GoogleTest, registered with CTest as "<folder>.<file name>"
@@ -28,6 +28,8 @@ endfunction()
 #  - LINUX_ONLY names the tests (file names without ".cpp") that need what only a Linux
 #    build has: the virtual simulator, x264, /proc or the HID stand-in. A Mac build
 #    leaves them out, and LINUX_LIBS, the libraries only they need, with them.
+#  - MAC_ONLY names the tests that need Apple's real frameworks; other builds leave
+#    them out.
 #  - APPLE_INSTANCES names parametrised tests whose instances named "apple" run against
 #    the Apple simulator platform over the stand-ins. In a CORVANE_APPLE_ON_LINUX tree
 #    those instances are a CTest test of their own, "<folder>.<file name>.apple",
@@ -38,7 +40,7 @@ endfunction()
 #    that runs no test fails, so that a selection that matches nothing cannot pass.
 # Tests labelled "apple" are also collected in the target corvane_apple_tests.
 function(corvane_folder_tests)
-  cmake_parse_arguments(ARG "APPLE_PLATFORM;MAY_SKIP" "" "LIBS;LINUX_LIBS;LINUX_ONLY;APPLE_INSTANCES" ${ARGN})
+  cmake_parse_arguments(ARG "APPLE_PLATFORM;MAY_SKIP" "" "LIBS;LINUX_LIBS;LINUX_ONLY;MAC_ONLY;APPLE_INSTANCES" ${ARGN})
   get_filename_component(folder "${CMAKE_CURRENT_SOURCE_DIR}" NAME)
   string(REPLACE "-" "_" folder_id "${folder}")
   file(RELATIVE_PATH area "${PROJECT_SOURCE_DIR}/tests" "${CMAKE_CURRENT_SOURCE_DIR}")
@@ -50,7 +52,7 @@ function(corvane_folder_tests)
   file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
   foreach(test_source ${tests})
     get_filename_component(test_name "${test_source}" NAME_WE)
-    if(APPLE AND test_name IN_LIST ARG_LINUX_ONLY)
+    if((APPLE AND test_name IN_LIST ARG_LINUX_ONLY) OR (NOT APPLE AND test_name IN_LIST ARG_MAC_ONLY))
       continue()
     endif()
     set(target "${folder_id}_${test_name}")

@@ -30,6 +30,20 @@ CVReturn CVPixelBufferCreateWithIOSurface(CFAllocatorRef allocator, IOSurfaceRef
 CVPixelBufferRef CVPixelBufferRetain(CVPixelBufferRef texture);
 void CVPixelBufferRelease(CVPixelBufferRef texture);
 
+// Reading a pixel buffer (the tests a Mac runs against the real framework).
+typedef uint64_t CVOptionFlags;
+typedef CVOptionFlags CVPixelBufferLockFlags;
+enum { kCVPixelBufferLock_ReadOnly = 0x00000001 };
+enum { kCVPixelFormatType_32BGRA = 0x42475241 };  // 'BGRA'
+size_t CVPixelBufferGetWidth(CVPixelBufferRef pixelBuffer);
+size_t CVPixelBufferGetHeight(CVPixelBufferRef pixelBuffer);
+OSType CVPixelBufferGetPixelFormatType(CVPixelBufferRef pixelBuffer);
+size_t CVPixelBufferGetBytesPerRow(CVPixelBufferRef pixelBuffer);
+CVReturn CVPixelBufferLockBaseAddress(CVPixelBufferRef pixelBuffer, CVPixelBufferLockFlags lockFlags);
+CVReturn CVPixelBufferUnlockBaseAddress(CVPixelBufferRef pixelBuffer, CVPixelBufferLockFlags unlockFlags);
+void* CVPixelBufferGetBaseAddress(CVPixelBufferRef pixelBuffer);
+IOSurfaceRef CVPixelBufferGetIOSurface(CVPixelBufferRef pixelBuffer);
+
 #ifdef __cplusplus
 }
 #endif

@@ -25,6 +25,13 @@ void* IOSurfaceGetBaseAddress(IOSurfaceRef buffer);
 kern_return_t IOSurfaceLock(IOSurfaceRef buffer, IOSurfaceLockOptions options, uint32_t* seed);
 kern_return_t IOSurfaceUnlock(IOSurfaceRef buffer, IOSurfaceLockOptions options, uint32_t* seed);
 
+// Making a surface (the tests a Mac runs against the real framework).
+extern const CFStringRef kIOSurfaceWidth;
+extern const CFStringRef kIOSurfaceHeight;
+extern const CFStringRef kIOSurfaceBytesPerElement;
+extern const CFStringRef kIOSurfacePixelFormat;
+IOSurfaceRef IOSurfaceCreate(CFDictionaryRef properties);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,9 +4,11 @@
 // `xcrun simctl spawn`.
 //
 // Runs on a Mac with a booted device, named by the environment:
-//   CORVANE_SIMULATOR_UDID  the device's UDID (`xcrun simctl list devices booted`)
-//   CORVANE_SIM_INPUT_IOS   corvane-sim-input from the "ios-simulator" preset (last test)
-// Without them the tests skip. The macOS workflow boots a device and sets both.
+//   CORVANE_SIMULATOR_UDID     the device's UDID (`xcrun simctl list devices booted`)
+//   CORVANE_SIM_INPUT_IOS      corvane-sim-input from the "ios-simulator" preset (last test)
+//   CORVANE_REQUIRE_SIMULATOR  when 1, a test that was not given what it needs fails
+// Without them the tests skip, as on a developer's Mac with no device booted. The macOS
+// workflow boots a device and sets all three, so there a lost device fails the job.
 //
 // The input is a gesture a person would make on the home screen: a swipe down opens the
 // search field, and a key types into it. Both redraw a large part of the screen, far
@@ -14,19 +16,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
-#include <cstdint>
 #include <iostream>
 #include <optional>
+#include <ratio>
 #include <string>
 #include <thread>
-#include <ratio>
-
-#include <nlohmann/json.hpp>
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/support/bridge_process.h"
 #include "tests/support/decoded_stream.h"
@@ -55,6 +57,9 @@ std::string environment(const char* name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
+// Whoever runs the tests asked for a device (CI): a missing one is a failure, not a skip.
+bool deviceRequired() { return environment("CORVANE_REQUIRE_SIMULATOR") == "1"; }
+
 // Share of pixels whose luma differs by more than noise; pictures of different sizes differ wholly.
 double changedShare(const DecodedFrame& a, const DecodedFrame& b) {
   if (a.width != b.width || a.height != b.height || a.y.empty() || a.y.size() != b.y.size()) return 1.0;
@@ -69,6 +74,7 @@ class BootedSimulator : public testing::Test {
  protected:
   void SetUp() override {
     udid_ = environment("CORVANE_SIMULATOR_UDID");
+    if (udid_.empty() && deviceRequired()) GTEST_FAIL() << "CORVANE_REQUIRE_SIMULATOR is 1, but CORVANE_SIMULATOR_UDID names no device";
     if (udid_.empty()) GTEST_SKIP() << "CORVANE_SIMULATOR_UDID names no booted simulator device";
   }
 
@@ -165,6 +171,7 @@ TEST_F(BootedSimulator, StreamDecodesForASecondAndTouchAndKeyChangeThePicture) {
 
 TEST_F(BootedSimulator, SimInputAnswersInsideTheDevice) {
   const std::string simInput = environment("CORVANE_SIM_INPUT_IOS");
+  if (simInput.empty() && deviceRequired()) GTEST_FAIL() << "CORVANE_REQUIRE_SIMULATOR is 1, but CORVANE_SIM_INPUT_IOS is not set";
   if (simInput.empty()) GTEST_SKIP() << "CORVANE_SIM_INPUT_IOS names no iOS Simulator build of corvane-sim-input";
 
   // Keyboard page 7: usage 5 is "b", 42 backspace; the button request holds 60 ms.

@@ -66,6 +66,14 @@ CFRef<IOSurfaceRef> makeHalfWhiteSurface() {
   return surface;
 }
 
+// The platform's pixel buffer over `surface`; null, and a failure, when none was made.
+platform::PixelBufferRef bufferOver(IOSurfaceRef surface) {
+  platform::PixelBufferRef buffer;
+  EXPECT_EQ(videoToolbox().createPixelBufferWithSurface(platform::IOSurfaceSurface::retaining(surface), &buffer),
+            kCVReturnSuccess);
+  return buffer;
+}
+
 // What reached the session's output callback, one entry per sample.
 struct Outputs {
   std::mutex lock;
@@ -123,9 +131,7 @@ struct Outputs {
 TEST(VTFrameworks, APixelBufferOverARealIOSurfaceSharesItsMemoryAndOthersAreRefused) {
   const CFRef<IOSurfaceRef> ioSurface = makeHalfWhiteSurface();
   ASSERT_TRUE(ioSurface);
-  platform::PixelBufferRef buffer;
-  ASSERT_EQ(videoToolbox().createPixelBufferWithSurface(platform::IOSurfaceSurface::retaining(ioSurface.get()), &buffer),
-            kCVReturnSuccess);
+  const platform::PixelBufferRef buffer = bufferOver(ioSurface.get());
   ASSERT_TRUE(buffer);
   CVPixelBufferRef pixels = platform::vtimpl::cvPixelBufferOf(*buffer);
   ASSERT_NE(pixels, nullptr);
@@ -151,9 +157,8 @@ TEST(VTFrameworks, APixelBufferOverARealIOSurfaceSharesItsMemoryAndOthersAreRefu
 TEST(VTFrameworks, ASessionEncodesIOSurfaceFramesIntoSamplesThatDecodeToThePicture) {
   const CFRef<IOSurfaceRef> ioSurface = makeHalfWhiteSurface();
   ASSERT_TRUE(ioSurface);
-  platform::PixelBufferRef buffer;
-  ASSERT_EQ(videoToolbox().createPixelBufferWithSurface(platform::IOSurfaceSurface::retaining(ioSurface.get()), &buffer),
-            kCVReturnSuccess);
+  const platform::PixelBufferRef buffer = bufferOver(ioSurface.get());
+  ASSERT_TRUE(buffer);
 
   Outputs outputs;
   platform::CompressionSessionRef session;

@@ -135,7 +135,7 @@ TEST_F(SimRuntimeTest, CommandLineToolsAreNamedOnceWithTheFailedLoadAndTheResult
   const std::string hint = "[SimKit] The developer directory " + tools +
                            " is the Command Line Tools, which have no SimulatorKit: install Xcode and select it "
                            "with: sudo xcode-select -s /Applications/Xcode.app";
-  for (const std::string printed : {tools, tools + "/"}) {
+  for (const std::string& printed : {tools, tools + "/"}) {
     resetSimRuntimeForTesting();
     useTool("printf '%s\\n' '" + printed + "'");
     allowCoreSimulator();

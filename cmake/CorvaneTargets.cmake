@@ -36,8 +36,10 @@ endfunction()
 #    labelled "apple" too; the test of the plain name runs the others.
 #  - APPLE_PLATFORM: every test of the folder runs against the Apple simulator platform
 #    over the stand-ins, and is labelled "apple" too.
-#  - MAY_SKIP: a test whose tests all skip counts as skipped. Otherwise a test program
-#    that runs no test fails, so that a selection that matches nothing cannot pass.
+#  - MAY_SKIP: a test program that prints a line "[ ALL SKIPPED ] <why>" counts as
+#    skipped; it prints one only when every test of it skips, so a program in which some
+#    tests skip and others fail still fails. Otherwise a test program that runs no test
+#    fails, so that a selection that matches nothing cannot pass.
 # Tests labelled "apple" are also collected in the target corvane_apple_tests.
 function(corvane_folder_tests)
   cmake_parse_arguments(ARG "APPLE_PLATFORM;MAY_SKIP" "" "LIBS;LINUX_LIBS;LINUX_ONLY;MAC_ONLY;APPLE_INSTANCES" ${ARGN})
@@ -82,7 +84,7 @@ endfunction()
 function(_corvane_test_properties name labels target may_skip)
   set_tests_properties("${name}" PROPERTIES LABELS "${labels}" TIMEOUT 1500)
   if(may_skip)
-    set_tests_properties("${name}" PROPERTIES SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+    set_tests_properties("${name}" PROPERTIES SKIP_REGULAR_EXPRESSION "\\[ ALL SKIPPED \\]")
   else()
     set_tests_properties("${name}" PROPERTIES FAIL_REGULAR_EXPRESSION "\\[  PASSED  \\] 0 tests")
   endif()

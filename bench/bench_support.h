@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +23,20 @@
 #include "tests/support/bridge_process.h"
 
 namespace bench {
+
+// The remote stream the benchmarks run beside the local one.
+inline constexpr const char* kRemoteStart = R"({"cmd":"start_remote_stream","bitrate":2000000,"maxDim":1280,"fps":30})";
+
+// The command line that starts capturing `udid`.
+inline std::string startCaptureLine(const std::string& udid) {
+  return "{\"cmd\":\"start_capture\",\"udid\":\"" + udid + "\"}";
+}
+
+// The "port" of a start response; 0 when there is no response or no port in it.
+inline int portOf(const std::optional<std::string>& response) {
+  const size_t at = response ? response->find("\"port\":") : std::string::npos;
+  return at == std::string::npos ? 0 : std::atoi(response->c_str() + at + 7);
+}
 
 // The value below which `percent` per cent of `values` lie (nearest rank); 0 when empty.
 inline double percentile(std::vector<double> values, double percent) {

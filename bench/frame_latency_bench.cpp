@@ -303,12 +303,8 @@ size_t accessUnits(const std::string& stream) {
 
 void measureCost(const char* name, const char* key, const char* udid) {
   testing_support::BridgeProcess bridge;
-  auto port = [](const std::optional<std::string>& response) {
-    const auto at = response ? response->find("\"port\":") : std::string::npos;
-    return at == std::string::npos ? 0 : std::stoi(response->substr(at + 7));
-  };
-  const int localPort = port(bridge.request(std::string("{\"cmd\":\"start_capture\",\"udid\":\"") + udid + "\"}"));
-  const int remotePort = port(bridge.request(R"({"cmd":"start_remote_stream","bitrate":2000000,"maxDim":1280,"fps":30})"));
+  const int localPort = bench::portOf(bridge.request(bench::startCaptureLine(udid)));
+  const int remotePort = bench::portOf(bridge.request(bench::kRemoteStart));
   if (localPort == 0 || remotePort == 0) {
     std::printf("%s: could not start the streams\n", name);
     return;

@@ -38,9 +38,7 @@ struct Device {
 
 void measure(const Device& device, int rounds, const std::string& binary) {
   testing_support::BridgeProcess bridge(binary);
-  const auto response = bridge.request(std::string("{\"cmd\":\"start_capture\",\"udid\":\"") + device.udid + "\"}");
-  const size_t at = response ? response->find("\"port\":") : std::string::npos;
-  const int port = at == std::string::npos ? 0 : std::atoi(response->c_str() + at + 7);
+  const int port = bench::portOf(bridge.request(bench::startCaptureLine(device.udid)));
   if (port == 0) {
     std::printf("%-15s could not start capture\n", device.name);
     return;

@@ -42,16 +42,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kVirtualPhone = "7E57DE71-CE00-4000-8000-000000000001";
 constexpr const char* kAnimatedPhone = "7E57DE71-CE00-4000-8000-000000000008";
-constexpr const char* kRemoteStart = R"({"cmd":"start_remote_stream","bitrate":2000000,"maxDim":1280,"fps":30})";
-
-std::string startCaptureLine(const char* udid) {
-  return std::string("{\"cmd\":\"start_capture\",\"udid\":\"") + udid + "\"}";
-}
-
-int portOf(const std::optional<std::string>& response) {
-  const size_t at = response ? response->find("\"port\":") : std::string::npos;
-  return at == std::string::npos ? 0 : std::atoi(response->c_str() + at + 7);
-}
+using bench::kRemoteStart;
+using bench::portOf;
+using bench::startCaptureLine;
 
 // Reads a stream on its own thread. With `decode`, every complete access unit is decoded
 // (the last one seen is held back until the next one starts, as it may be partial).

@@ -37,18 +37,20 @@ int _pollTimeout(std::optional<Clock::time_point> deadline, bool canBeWoken) {
 void StreamHub::_drainLoop() {
   // Every client is watched for input, which only the end of its stream (or bytes it
   // should not send) brings; the ones with a backlog that nobody is writing also for room.
+  // waits[i + 1] is the poll entry of watched[i]; entry 0 is the wake-up pipe (ignored by
+  // poll when there is none).
   std::vector<ClientRef> watched;
-  std::vector<bool> draining;  // per watched client
   std::vector<ClientRef> ended;
   std::vector<ClientRef> ready;
   std::vector<pollfd> waits;
   for (;;) {
     std::optional<Clock::time_point> firstDeadline;
+    waits.assign(1, pollfd{wakeRead_, POLLIN, 0});
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (stopping_) return;
       for (const ClientRef& client : clients_) {
-        bool drain = false;
+        short events = POLLIN;
         if (!client->backlog.empty()) {
           const Clock::time_point deadline = client->backlog.front().broadcastAt + kClientBacklogMaxAge;
           firstDeadline = firstDeadline ? std::min(*firstDeadline, deadline) : deadline;
@@ -56,26 +58,20 @@ void StreamHub::_drainLoop() {
           if (client->writing) {
             client->drainerSkipped = true;
           } else {
-            drain = true;
+            events |= POLLOUT;
           }
         }
         watched.push_back(client);
-        draining.push_back(drain);
+        waits.push_back(pollfd{client->fd, events, 0});
       }
-    }
-    // Entry 0 is the wake-up pipe (ignored by poll when there is none).
-    waits.assign(1, pollfd{wakeRead_, POLLIN, 0});
-    for (size_t i = 0; i < watched.size(); ++i) {
-      const short events = draining[i] ? POLLIN | POLLOUT : POLLIN;
-      waits.push_back(pollfd{watched[i]->fd, events, 0});
     }
     if (::poll(waits.data(), waits.size(), _pollTimeout(firstDeadline, wakeRead_ >= 0)) > 0) {
       if (waits[0].revents != 0) _emptyWakePipe();
       for (size_t i = 0; i < watched.size(); ++i) {
-        const short revents = waits[i + 1].revents;
-        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && _inputHasEnded(watched[i]->fd)) {
+        const pollfd& wait = waits[i + 1];
+        if ((wait.revents & (POLLIN | POLLHUP | POLLERR)) != 0 && _inputHasEnded(wait.fd)) {
           ended.push_back(watched[i]);
-        } else if (draining[i] && revents != 0) {
+        } else if ((wait.events & POLLOUT) != 0 && wait.revents != 0) {
           ready.push_back(watched[i]);  // room, an error or a hang-up: the write finds out which
         }
       }
@@ -87,7 +83,6 @@ void StreamHub::_drainLoop() {
     ended.clear();
     ready.clear();
     watched.clear();
-    draining.clear();
   }
 }
 

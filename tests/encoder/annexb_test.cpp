@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "bridge/encoder/encoder_state.h"
-#include "tests/support/frame_recorder.h"
 #include "tests/support/fake_media_platform.h"
+#include "tests/support/frame_recorder.h"
 
 namespace {
 

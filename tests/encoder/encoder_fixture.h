@@ -11,9 +11,9 @@
 
 #include "bridge/encoder/encoder.h"
 #include "bridge/encoder/encoder_state.h"
-#include "tests/support/frame_recorder.h"
 #include "tests/support/fake_media_platform.h"
 #include "tests/support/fake_surface.h"
+#include "tests/support/frame_recorder.h"
 #include "tests/support/log_capture.h"
 
 namespace testing_support {

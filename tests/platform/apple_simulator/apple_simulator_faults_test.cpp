@@ -17,10 +17,10 @@
 #include "bridge/platform/virtual_simulator/virtual_simulator.h"
 #include "bridge/simruntime/sim_runtime.h"
 #include "tests/support/apple_standins/standin_support.h"
-#include "tests/support/virtual_simulator_test_support.h"
 #include "tests/support/bridge_process.h"
 #include "tests/support/fake_simulator_platform.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/virtual_simulator_test_support.h"
 
 namespace {
 

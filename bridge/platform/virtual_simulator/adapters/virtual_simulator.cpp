@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/platform/virtual_simulator/device/catalog.h"
 #include "bridge/platform/virtual_simulator/adapters/hid_client.h"
-#include "bridge/platform/virtual_simulator/device/indigo_message.h"
 #include "bridge/platform/virtual_simulator/adapters/io_client.h"
+#include "bridge/platform/virtual_simulator/device/catalog.h"
+#include "bridge/platform/virtual_simulator/device/indigo_message.h"
 #include "bridge/platform/virtual_simulator/device/virtual_device.h"
 
 namespace platform {

@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "bridge/platform/virtual_simulator/drawing/picture.h"
 #include "bridge/platform/virtual_simulator/device/virtual_surface.h"
+#include "bridge/platform/virtual_simulator/drawing/picture.h"
 
 namespace platform::virtual_sim {
 
